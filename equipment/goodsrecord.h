@@ -11,9 +11,9 @@ public:
 
     QString name;
     qint32 number = 0;
+    double price = 0.0;
     qint32 shelfLife = 364;
     qint32 ownerGroup = 0;
-    double price = 0.0;
 
     qint64 additionalCode() const { return m_additionalCode; }
     // Accepts 0 to maxAdditionalCode; other values leave the code unchanged.
