@@ -1,0 +1,127 @@
+#pragma once
+
+#include "scale/mscaleerror.h"
+#include "scale/scalestate.h"
+#include "scale/vxscaledriver.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVariantMap>
+
+class GoodsRecord;
+class GroupRecord;
+class MVxProtocolSimplePrepare;
+class QTcpSocket;
+
+// The Aclas LS515 driver: JSON requests over TCP, one request and one answer
+// at a time, with blocking waits only (no event loop runs in the host).
+class LumaroDriver : public VxScaleDriver
+{
+    Q_OBJECT
+
+public:
+    static constexpr int linkAttempts = 4;
+    static constexpr int connectTimeoutMs = 2000;
+    static constexpr int firstAnswerWaitMs = 200;
+    static constexpr int secondAnswerWaitMs = 2000;
+    static constexpr int nextBytesWaitMs = 30;
+    static constexpr int writeWaitMs = 2000;
+    // A real answer is a few kilobytes at most; a peer that streams beyond
+    // this cannot be sending one.
+    static constexpr int maxAnswerBytes = 1024 * 1024;
+    // A peer that trickles bytes just faster than the pause limit would
+    // otherwise hold the caller for hours.
+    static constexpr int maxAnswerMs = 10000;
+    static constexpr int defaultPort = 27706;
+
+    explicit LumaroDriver(QObject *parent = nullptr);
+    ~LumaroDriver() override;
+
+    QTextCodec *textCodec() override;
+    bool initialize() override;
+    QString driverVersion() override;
+    QDateTime driverCompileDate() override;
+    QString applicationPath() override;
+    int lastError() override;
+    QString lastErrorText() override;
+    int channelType() override;
+    void setChannelType(int type) override;
+    QHostAddress hostAddress() override;
+    void setHostAddress(QHostAddress address) override;
+    int port() override;
+    void setPort(int port) override;
+    QString textSetting1() override;
+    void setTextSetting1(QString value) override;
+    QString textSetting2() override;
+    void setTextSetting2(QString value) override;
+    bool checkConnection() override;
+    QString reportedModel() override;
+    QString reportedVersion() override;
+    QDate reportedCompileDate() override;
+    QString reportedSerialNumber() override;
+    int weightGrams() override;
+    WeighingState weighingState() override;
+    bool updateState() override;
+    bool reserved1(int value) override;
+    bool tare() override;
+    bool tare2() override;
+    bool resetPrinter() override;
+    bool noOperation() override;
+    bool reserved2() override;
+    bool reserved3() override;
+    bool reserved4() override;
+    bool reserved5(int value) override;
+    bool reserved6(int value) override;
+    bool reserved7(int first, int second) override;
+
+    virtual bool tareWeight(QString password);
+    virtual bool tareWeight2(QString password);
+
+    bool setDateTime(QDateTime dateTime);
+    bool clearGoodsAndGroups();
+    // The records stay the caller's; null entries are skipped.
+    bool uploadGoods(const QList<GroupRecord *> &groups, const QList<GoodsRecord *> &goods);
+
+Q_SIGNALS:
+    void progressUpdated(int aProgress, int aMaximum);
+
+protected:
+    // Transport.
+    bool link();
+    bool awaitAnswer();
+    QByteArray &readResponse(QByteArray &buffer);
+    bool exchange(QString command, QVariantMap data);
+    bool executeCommand(QString command, QVariantMap data);
+
+    // Commands.
+    bool getState();
+
+    QTcpSocket *socket = nullptr;
+    MVxProtocolSimplePrepare *protocol = nullptr;
+    QByteArray receiveBuffer;
+    bool useGZip = true;
+    int requestId = 1;
+    QHostAddress scaleAddress;
+    int scalePort = defaultPort;
+    ScaleState state;
+    MScaleError lastErrorCode;
+    bool showProgress = false;
+    bool logFile = false;
+    bool extLogFile = false;
+    bool debugMode = false;
+    int logMaxEvent = -1;
+    bool measureTimeouts = false;
+    QString storedPassword1;
+    QString storedPassword2;
+
+private:
+    bool answerBytesArrived();
+    void writeRequest(const QByteArray &request);
+    QVariantMap takeAnswer(bool &readable);
+    bool isAcceptedAnswer(const QVariantMap &answer, bool readable) const;
+    bool sendAndReceive(const QString &command, const QVariantMap &data, QVariantMap &answer, bool &accepted);
+    void dropConnection();
+    void fillState(const QVariantMap &data);
+    bool unsupported();
+};

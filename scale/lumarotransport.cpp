@@ -1,0 +1,187 @@
+#include "scale/lumarodriver.h"
+
+#include "config/vxlog.h"
+#include "json/mjson.h"
+#include "scale/mvxprotocolsimpleprepare.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+namespace {
+
+const int noConnectCode = 1;
+const int noAnswerCode = 2;
+const int badAnswerCode = 12;
+const int greetingId = 1;
+
+QString decodeAnswer(const QByteArray &bytes)
+{
+    const int end = bytes.indexOf('\0');
+    return QString::fromUtf8(bytes.constData(), end < 0 ? bytes.size() : end);
+}
+
+} // namespace
+
+void LumaroDriver::dropConnection()
+{
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    socket->disconnectFromHost();
+    // Still connecting, or unsent bytes that no event loop would ever flush.
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
+}
+
+bool LumaroDriver::link()
+{
+    bool greeted = false;
+    for (int attempt = 0; attempt < linkAttempts && !greeted; ++attempt) {
+        dropConnection();
+        writeLog(QStringLiteral("%1:%2").arg(scaleAddress.toString()).arg(scalePort));
+        // A port that does not fit 16 bits would silently wrap to another one.
+        const bool portValid = scalePort > 0 && scalePort <= 0xffff;
+        if (portValid)
+            socket->connectToHost(scaleAddress, quint16(scalePort), QIODevice::ReadWrite);
+        if (!portValid || !socket->waitForConnected(connectTimeoutMs)) {
+            dropConnection();
+            lastErrorCode = noConnectCode;
+            continue;
+        }
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        greeted = awaitAnswer();
+    }
+    if (!greeted)
+        return false;
+
+    bool readable = false;
+    const QVariantMap greeting = takeAnswer(readable);
+    if (!readable || !protocol->isExpectedResponse(greeting, greetingId, QStringLiteral("ConnectOk"), 0)) {
+        lastErrorCode = badAnswerCode;
+        dropConnection();
+        return false;
+    }
+
+    writeRequest(protocol->buildRequest(requestId, QStringLiteral("Link")));
+    if (!awaitAnswer())
+        return false;
+    const QVariantMap reply = takeAnswer(readable);
+    if (!isAcceptedAnswer(reply, readable)) {
+        lastErrorCode = badAnswerCode;
+        dropConnection();
+        return false;
+    }
+    ++requestId;
+    return true;
+}
+
+bool LumaroDriver::answerBytesArrived()
+{
+    return socket->waitForReadyRead(firstAnswerWaitMs)
+        || socket->bytesAvailable() > 0
+        || socket->waitForReadyRead(secondAnswerWaitMs);
+}
+
+bool LumaroDriver::awaitAnswer()
+{
+    if (answerBytesArrived())
+        return true;
+    lastErrorCode = noAnswerCode;
+    dropConnection();
+    return false;
+}
+
+QByteArray &LumaroDriver::readResponse(QByteArray &buffer)
+{
+    // The end of an answer is known only by its bytes reading as a whole
+    // document, so everything so far is read again after each chunk.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (socket->bytesAvailable() > 0 && buffer.size() < maxAnswerBytes) {
+        const qint64 room = maxAnswerBytes - buffer.size();
+        buffer.append(socket->read(qMin(socket->bytesAvailable(), room)));
+        bool complete = false;
+        MJson::parse(decodeAnswer(buffer), complete);
+        if (complete || elapsed.hasExpired(maxAnswerMs))
+            break;
+        socket->waitForReadyRead(nextBytesWaitMs);
+    }
+    return buffer;
+}
+
+void LumaroDriver::writeRequest(const QByteArray &request)
+{
+    // A request to a closed connection is found out by the wait for its answer.
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    socket->write(request);
+    // No event loop would ever send the bytes: push them out here.
+    while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(writeWaitMs)) {
+    }
+}
+
+QVariantMap LumaroDriver::takeAnswer(bool &readable)
+{
+    receiveBuffer.clear();
+    readResponse(receiveBuffer);
+    readable = false;
+    const QVariant answer = MJson::parse(decodeAnswer(receiveBuffer), readable);
+    return readable ? answer.toMap() : QVariantMap();
+}
+
+bool LumaroDriver::isAcceptedAnswer(const QVariantMap &answer, bool readable) const
+{
+    return readable && protocol->isExpectedResponse(answer, requestId, QStringLiteral("Ok"), 0);
+}
+
+bool LumaroDriver::sendAndReceive(const QString &command, const QVariantMap &data, QVariantMap &answer, bool &accepted)
+{
+    QVariantMap request = protocol->envelope(requestId, command);
+    QVariantMap fields = protocol->header(QString());
+    for (auto it = data.constBegin(); it != data.constEnd(); ++it)
+        fields.insert(it.key(), it.value());
+    request.insert(QStringLiteral("data"), fields);
+    writeRequest(MJson::serialize(request));
+
+    accepted = false;
+    if (!awaitAnswer())
+        return false;
+    bool readable = false;
+    answer = takeAnswer(readable);
+    accepted = isAcceptedAnswer(answer, readable);
+    return true;
+}
+
+bool LumaroDriver::exchange(QString command, QVariantMap data)
+{
+    QVariantMap answer;
+    bool accepted = false;
+    if (!sendAndReceive(command, data, answer, accepted))
+        return false;
+    if (!accepted) {
+        lastErrorCode = badAnswerCode;
+        return false;
+    }
+    ++requestId;
+    lastErrorCode = 0;
+    return true;
+}
+
+bool LumaroDriver::executeCommand(QString command, QVariantMap data)
+{
+    if (!link()) {
+        lastErrorCode = noAnswerCode;
+        return false;
+    }
+    QVariantMap answer;
+    bool accepted = false;
+    if (!sendAndReceive(command, data, answer, accepted))
+        return false;
+    dropConnection();
+    if (!accepted) {
+        lastErrorCode = badAnswerCode;
+        return false;
+    }
+    ++requestId;
+    lastErrorCode = 0;
+    return true;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+// Builds the envelope of scale requests and judges the answers.
+class MVxProtocolSimplePrepare : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MVxProtocolSimplePrepare(QObject *parent = nullptr);
+
+    QVariantMap envelope(int id, QString command) const;
+    // "application", "version" and "compile-date"; "response-ext" only when
+    // responseExt is not empty.
+    QVariantMap header(QString responseExt) const;
+    // A request whose "data" is the header alone.
+    QByteArray buildRequest(int id, QString command) const;
+    // "id", then "response" (case-sensitive), then "response-code"; a
+    // missing key reads as 0 or the empty text.
+    bool isExpectedResponse(QVariantMap response, int id, QString responseText, int code) const;
+    QVariant valueOf(QVariantMap map, QString key) const;
+};
