@@ -153,10 +153,12 @@ private:
     };
 
     void acceptConnections();
+    // Keeps the request and tells the listeners; returns its command.
+    QString record(const QByteArray &raw, const QJsonObject &doc, int connection);
     void connectionGone(SimConnection *connection);
-    // Which fault, if any, applies to this connection's greeting / this request.
-    const SimFault *greetingFault();
-    const SimFault *requestFault(const QString &command);
+    // Which fault (kind None: none) applies to this connection's greeting / this request.
+    SimFault greetingFault();
+    SimFault requestFault(const QString &command);
     // Carries out a well-formed request; fills the answer's "response",
     // "response-code" and "data". False when the command is refused.
     bool execute(SimConnection *connection, const QJsonObject &request, QJsonObject &answer);
@@ -173,7 +175,7 @@ private:
     bool m_weightStable = true;
     double m_tare = 0.0;
     qint64 m_clockOffsetMs = 0;
-    QDateTime m_started;
+    qint64 m_startedMs = 0; // since the epoch, for the up time it reports
 };
 
 // Runs a ScaleSimulator on a QThread of its own; every method is safe to call

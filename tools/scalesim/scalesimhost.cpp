@@ -1,0 +1,158 @@
+#include "scalesim/scalesim.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <utility>
+
+ScaleSimHost::ScaleSimHost()
+    : m_thread(new QThread), m_sim(new ScaleSimulator)
+{
+    m_thread->setObjectName(QStringLiteral("scalesim"));
+    m_sim->moveToThread(m_thread);
+    // The simulator dies on its own thread, after the loop has ended.
+    QObject::connect(m_thread, &QThread::finished, m_sim, &QObject::deleteLater);
+    m_thread->start();
+}
+
+ScaleSimHost::~ScaleSimHost()
+{
+    if (QCoreApplication::instance())
+        stop();
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
+
+template<typename F>
+void ScaleSimHost::run(F &&f) const
+{
+    // Without an application object Qt delivers no events to the thread, and
+    // the call would silently not happen.
+    if (!QCoreApplication::instance()) {
+        qWarning("ScaleSimHost: no QCoreApplication, the simulator cannot run");
+        return;
+    }
+    QMetaObject::invokeMethod(m_sim, std::forward<F>(f), Qt::BlockingQueuedConnection);
+}
+
+bool ScaleSimHost::start(quint16 port)
+{
+    bool ok = false;
+    run([&] { ok = m_sim->listen(port); });
+    return ok;
+}
+
+void ScaleSimHost::stop()
+{
+    run([&] { m_sim->close(); });
+}
+
+quint16 ScaleSimHost::port() const
+{
+    quint16 port = 0;
+    run([&] { port = m_sim->port(); });
+    return port;
+}
+
+void ScaleSimHost::setFault(const SimFault &fault)
+{
+    run([&] { m_sim->setFault(fault); });
+}
+
+void ScaleSimHost::addFault(const SimFault &fault)
+{
+    run([&] { m_sim->addFault(fault); });
+}
+
+void ScaleSimHost::clearFault()
+{
+    run([&] { m_sim->clearFault(); });
+}
+
+void ScaleSimHost::setWeight(double kg, bool stable)
+{
+    run([&] { m_sim->setWeight(kg, stable); });
+}
+
+void ScaleSimHost::setTare(double kg)
+{
+    run([&] { m_sim->setTare(kg); });
+}
+
+QList<SimRequest> ScaleSimHost::requests() const
+{
+    QList<SimRequest> requests;
+    run([&] { requests = m_sim->requests(); });
+    return requests;
+}
+
+QList<SimRequest> ScaleSimHost::requests(const QString &command) const
+{
+    QList<SimRequest> matching;
+    const QList<SimRequest> all = requests();
+    for (const SimRequest &request : all) {
+        if (request.command == command)
+            matching.append(request);
+    }
+    return matching;
+}
+
+void ScaleSimHost::clearRequests()
+{
+    run([&] { m_sim->clearRequests(); });
+}
+
+QList<SimGroup> ScaleSimHost::groups() const
+{
+    QList<SimGroup> groups;
+    run([&] { groups = m_sim->groups(); });
+    return groups;
+}
+
+QList<SimGoods> ScaleSimHost::goods() const
+{
+    QList<SimGoods> goods;
+    run([&] { goods = m_sim->goods(); });
+    return goods;
+}
+
+void ScaleSimHost::setCatalogue(const QList<SimGroup> &groups, const QList<SimGoods> &goods)
+{
+    run([&] { m_sim->setCatalogue(groups, goods); });
+}
+
+QDateTime ScaleSimHost::clock() const
+{
+    QDateTime clock;
+    run([&] { clock = m_sim->clock(); });
+    return clock;
+}
+
+int ScaleSimHost::openConnections() const
+{
+    int n = 0;
+    run([&] { n = m_sim->openConnections(); });
+    return n;
+}
+
+int ScaleSimHost::acceptedConnections() const
+{
+    int n = 0;
+    run([&] { n = m_sim->acceptedConnections(); });
+    return n;
+}
+
+bool ScaleSimHost::waitForOpenConnections(int n, int timeoutMs) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        if (openConnections() == n)
+            return true;
+        if (timer.elapsed() >= timeoutMs)
+            return false;
+        QThread::msleep(5);
+    }
+}
