@@ -28,6 +28,13 @@ bool readInteger(const QJsonValue &value, qint64 *out)
     return ok;
 }
 
+QString quoted(QString text)
+{
+    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    text.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
 } // namespace
 
 QString catalogueText(const QList<SimGroup> &groups, const QList<SimGoods> &goods)
@@ -35,16 +42,16 @@ QString catalogueText(const QList<SimGroup> &groups, const QList<SimGoods> &good
     QString text;
     text += QStringLiteral("Groups: %1\n").arg(groups.size());
     for (const SimGroup &group : groups) {
-        text += QStringLiteral("  group %1 \"%2\" owner %3\n")
+        text += QStringLiteral("  group %1 %2 owner %3\n")
                     .arg(group.number)
-                    .arg(group.name)
+                    .arg(quoted(group.name))
                     .arg(group.ownerGroup);
     }
     text += QStringLiteral("Goods: %1\n").arg(goods.size());
     for (const SimGoods &item : goods) {
-        text += QStringLiteral("  goods %1 \"%2\" code %3 price %4 shelf life %5 group %6\n")
+        text += QStringLiteral("  goods %1 %2 code %3 price %4 shelf life %5 group %6\n")
                     .arg(item.number)
-                    .arg(item.name)
+                    .arg(quoted(item.name))
                     .arg(item.addCode)
                     .arg(QString::number(item.price, 'g', 15))
                     .arg(item.shelfLife)
