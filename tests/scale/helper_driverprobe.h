@@ -28,3 +28,12 @@ public:
     bool optionMeasureTimeouts() const { return measureTimeouts; }
     bool optionUseGZip() const { return useGZip; }
 };
+
+// A driver aimed at a scale on this machine, initialized as the equipment
+// operations do.
+inline void aimAtLoopback(LumaroDriver &driver, quint16 port)
+{
+    driver.setPort(port);
+    driver.setHostAddress(QHostAddress(QHostAddress::LocalHost));
+    driver.initialize();
+}
