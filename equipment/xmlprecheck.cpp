@@ -1,0 +1,111 @@
+#include "xmlprecheck.h"
+
+namespace {
+
+bool isXmlSpace(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')
+        || c == QLatin1Char('\r');
+}
+
+// Line and column of a position, both from 1, counting a line break the way
+// the reader does: CR LF, CR or LF.
+void placeIssue(const QString &xml, int pos, const char *message, XmlPrecheckIssue &issue)
+{
+    int line = 1;
+    int lineStart = 0;
+    for (int i = 0; i < pos; ++i) {
+        const QChar c = xml.at(i);
+        if (c == QLatin1Char('\r') && i + 1 < pos && xml.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            ++line;
+            lineStart = i + 1;
+        }
+    }
+    issue.message = QString::fromLatin1(message);
+    issue.line = line;
+    issue.column = pos - lineStart + 1;
+}
+
+// Index just past the end of a start tag beginning at pos ('<'), and whether
+// it closes itself. Quotes count only where an attribute value may start, so
+// a '>' or '/' inside a value does not end the tag. Returns xml.size() when
+// the tag never ends.
+int skipStartTag(const QString &xml, int pos, bool &selfClosing)
+{
+    const int size = xml.size();
+    bool valueMayStart = false;
+    selfClosing = false;
+    for (int i = pos + 1; i < size; ++i) {
+        const QChar c = xml.at(i);
+        if (c == QLatin1Char('>')) {
+            selfClosing = xml.at(i - 1) == QLatin1Char('/');
+            return i + 1;
+        }
+        if (c == QLatin1Char('<'))
+            return i; // malformed: the reader stops here, we count it as open
+        if (c == QLatin1Char('=')) {
+            valueMayStart = true;
+        } else if (valueMayStart && (c == QLatin1Char('"') || c == QLatin1Char('\''))) {
+            const int end = xml.indexOf(c, i + 1);
+            if (end < 0)
+                return size;
+            i = end;
+            valueMayStart = false;
+        } else if (!isXmlSpace(c)) {
+            valueMayStart = false;
+        }
+    }
+    return size;
+}
+
+int skipPast(const QString &xml, const QLatin1String &terminator, int from)
+{
+    const int end = xml.indexOf(terminator, from);
+    return end < 0 ? xml.size() : end + terminator.size();
+}
+
+} // namespace
+
+bool precheckXml(const QString &xml, int maxDepth, XmlPrecheckIssue &issue)
+{
+    const int size = xml.size();
+    int depth = 0;
+    int i = 0;
+    while (i < size) {
+        i = xml.indexOf(QLatin1Char('<'), i);
+        if (i < 0)
+            break;
+        const QStringRef rest = xml.midRef(i);
+        // Comments and processing instructions end at the earliest terminator
+        // that could possibly close them, so nothing the reader sees as markup
+        // is ever skipped here.
+        if (rest.startsWith(QLatin1String("<!--"))) {
+            i = skipPast(xml, QLatin1String("-->"), i + 2);
+        } else if (rest.startsWith(QLatin1String("<![CDATA["))) {
+            i = skipPast(xml, QLatin1String("]]>"), i + 9);
+        } else if (rest.startsWith(QLatin1String("<?"))) {
+            i = skipPast(xml, QLatin1String("?>"), i + 1);
+        } else if (rest.startsWith(QLatin1String("<!DOCTYPE"), Qt::CaseInsensitive)) {
+            // Entities declared there may expand to markup this pass cannot see.
+            placeIssue(xml, i, "document type declarations are not accepted", issue);
+            return false;
+        } else if (rest.startsWith(QLatin1String("</"))) {
+            if (depth > 0)
+                --depth;
+            i += 2;
+        } else if (rest.startsWith(QLatin1String("<!"))) {
+            i += 2; // no other declaration is valid here; the reader rejects it
+        } else {
+            bool selfClosing = false;
+            const int next = skipStartTag(xml, i, selfClosing);
+            if (!selfClosing && ++depth > maxDepth) {
+                placeIssue(xml, i, "elements nested too deeply", issue);
+                return false;
+            }
+            i = next;
+        }
+    }
+    return true;
+}

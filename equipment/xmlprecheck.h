@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// What the pre-check refused, placed like a reader error.
+struct XmlPrecheckIssue
+{
+    QString message;
+    int line = 0;
+    int column = 0;
+};
+
+// Qt's DOM reader descends recursively, one stack frame chain per element
+// level, and expands entities whose text may itself hold elements: a deeply
+// nested table crashes the host process. This lexical pass runs first and
+// refuses any document type declaration and any element nesting deeper than
+// maxDepth. It never counts fewer levels than the reader would build, and it
+// leaves every other fault to the reader so that its messages stay intact.
+bool precheckXml(const QString &xml, int maxDepth, XmlPrecheckIssue &issue);
