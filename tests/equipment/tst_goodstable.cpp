@@ -6,8 +6,6 @@
 #include <QLocale>
 #include <QtTest>
 
-#include <memory>
-
 namespace {
 
 // Owns the records a read appends.
