@@ -1,5 +1,4 @@
 // ctest-timeout: 60
-#include "helper_samevalue.h"
 #include "json/mjson.h"
 
 #include <QtTest>
@@ -42,7 +41,6 @@ void TestWriter::serialize_data()
     QTest::newRow("double 1000000") << QVariant(1000000.0) << QByteArray("1e+06");
     QTest::newRow("double 1234567") << QVariant(1234567.0) << QByteArray("1.23457e+06");
     QTest::newRow("double 12345.678") << QVariant(12345.678) << QByteArray("12345.7");
-    QTest::newRow("double -0.5") << QVariant(-0.5) << QByteArray("-0.5");
     QTest::newRow("float") << QVariant(89.5f) << QByteArray("89.5");
     QTest::newRow("nan") << QVariant(std::nan("")) << QByteArray();
     QTest::newRow("infinity") << QVariant(std::numeric_limits<double>::infinity()) << QByteArray();
@@ -52,7 +50,6 @@ void TestWriter::serialize_data()
                                   << QByteArray("-9223372036854775808");
     QTest::newRow("ulonglong max") << QVariant(std::numeric_limits<qulonglong>::max())
                                    << QByteArray("18446744073709551615");
-    QTest::newRow("short") << QVariant::fromValue<short>(-3) << QByteArray("-3");
     QTest::newRow("bool") << QVariant(true) << QByteArray("true");
     QTest::newRow("invalid") << QVariant() << QByteArray("null");
 
