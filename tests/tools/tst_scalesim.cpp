@@ -1,6 +1,6 @@
 // ctest-timeout: 60
 #include "scalesim/scalesim.h"
-#include "scalesim/simfaultspec.h"
+#include "scalesim/simfaulttext.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -800,7 +800,7 @@ void TestScaleSim::catalogueRoundTrip()
 
 void TestScaleSim::parseFault_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("written");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<SimFault>("expected");
 
@@ -833,14 +833,14 @@ void TestScaleSim::parseFault_data()
 
 void TestScaleSim::parseFault()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, written);
     QFETCH(bool, ok);
     QFETCH(SimFault, expected);
 
     SimFault fault;
     fault.nth = 77;
     QString error;
-    QCOMPARE(parseSimFault(spec, &fault, &error), ok);
+    QCOMPARE(parseSimFault(written, &fault, &error), ok);
     QCOMPARE(error.isEmpty(), ok);
     if (!ok) {
         QCOMPARE(fault.nth, 77);  // untouched

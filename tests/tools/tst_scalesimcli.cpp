@@ -1,6 +1,6 @@
 // ctest-timeout: 60
 #include "scalesim/scalesim.h"
-#include "scalesim/simfaultspec.h"
+#include "scalesim/simfaulttext.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>

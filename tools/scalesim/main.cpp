@@ -2,7 +2,7 @@
 // (or a real platform on this machine) without an Aclas LS515 at hand.
 
 #include "scalesim/scalesim.h"
-#include "scalesim/simfaultspec.h"
+#include "scalesim/simfaulttext.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -230,7 +230,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption weightOption("weight", "Weight to report, in kg.", "kg", "0");
     const QCommandLineOption unstableOption("unstable", "Report the weight as not stable.");
     const QCommandLineOption tareOption("tare", "Tare to report, in kg.", "kg", "0");
-    const QCommandLineOption faultOption("fault", "A fault to show (see above); may be given more than once.", "spec");
+    const QCommandLineOption faultOption("fault", "A fault to show (see above); may be given more than once.", "kind[:options]");
     const QCommandLineOption loadOption("load-catalogue", "Start with the catalogue of this JSON file.", "file");
     const QCommandLineOption jsonOption("catalogue-json", "Write the catalogue as JSON to this file at exit.", "file");
     const QCommandLineOption dumpOption("dump-every-commit",
@@ -257,10 +257,10 @@ int main(int argc, char *argv[])
         return bad(QStringLiteral("bad tare \"%1\"").arg(parser.value(tareOption)));
 
     ScaleSimulator sim;
-    for (const QString &spec : parser.values(faultOption)) {
+    for (const QString &written : parser.values(faultOption)) {
         SimFault fault;
         QString error;
-        if (!parseSimFault(spec, &fault, &error))
+        if (!parseSimFault(written, &fault, &error))
             return bad(error);
         sim.addFault(fault);
     }

@@ -180,8 +180,9 @@ private:
 
 // Runs a ScaleSimulator on a QThread of its own; every method is safe to call
 // from the test's thread (which has no event loop running) and returns when
-// the simulator has done it. A QCoreApplication must exist while it runs: Qt
-// delivers no events to a thread of a process without one.
+// the simulator has done it. A QCoreApplication must exist while it runs (Qt
+// delivers no events to a thread of a process without one); without it every
+// call warns and does nothing, and start() returns false.
 class ScaleSimHost
 {
 public:

@@ -13,15 +13,21 @@ ScaleSimHost::ScaleSimHost()
     m_sim->moveToThread(m_thread);
     // The simulator dies on its own thread, after the loop has ended.
     QObject::connect(m_thread, &QThread::finished, m_sim, &QObject::deleteLater);
-    m_thread->start();
 }
 
 ScaleSimHost::~ScaleSimHost()
 {
-    if (QCoreApplication::instance())
-        stop();
-    m_thread->quit();
-    m_thread->wait();
+    if (!m_thread->isRunning()) {
+        // Never started: the simulator has not run anywhere yet.
+        delete m_sim;
+    } else {
+        if (QCoreApplication::instance())
+            stop();
+        // Without an application object the deferred delete is never
+        // delivered and the simulator leaks: better than a crash at exit.
+        m_thread->quit();
+        m_thread->wait();
+    }
     delete m_thread;
 }
 
@@ -34,6 +40,10 @@ void ScaleSimHost::run(F &&f) const
         qWarning("ScaleSimHost: no QCoreApplication, the simulator cannot run");
         return;
     }
+    // Started on first use, so that a host made before the application
+    // object (say, before the add-in that creates it is loaded) still works.
+    if (!m_thread->isRunning())
+        m_thread->start();
     QMetaObject::invokeMethod(m_sim, std::forward<F>(f), Qt::BlockingQueuedConnection);
 }
 

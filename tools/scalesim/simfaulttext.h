@@ -18,4 +18,4 @@ struct SimFaultKindInfo {
 
 const QList<SimFaultKindInfo> &simFaultKinds();
 QString simFaultName(SimFaultKind kind);
-bool parseSimFault(const QString &spec, SimFault *fault, QString *error);
+bool parseSimFault(const QString &written, SimFault *fault, QString *error);

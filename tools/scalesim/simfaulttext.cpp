@@ -1,4 +1,4 @@
-#include "simfaultspec.h"
+#include "simfaulttext.h"
 
 #include <limits>
 
@@ -81,7 +81,7 @@ bool parseInt(const QString &text, int minimum, int *value)
 
 } // namespace
 
-bool parseSimFault(const QString &spec, SimFault *fault, QString *error)
+bool parseSimFault(const QString &written, SimFault *fault, QString *error)
 {
     auto fail = [error](const QString &message) {
         if (error)
@@ -89,8 +89,8 @@ bool parseSimFault(const QString &spec, SimFault *fault, QString *error)
         return false;
     };
 
-    const int colon = spec.indexOf(QLatin1Char(':'));
-    const QString name = spec.left(colon).trimmed();
+    const int colon = written.indexOf(QLatin1Char(':'));
+    const QString name = written.left(colon).trimmed();
     SimFault result;
     for (const SimFaultKindInfo &info : simFaultKinds()) {
         if (name == QLatin1String(info.name))
@@ -101,7 +101,7 @@ bool parseSimFault(const QString &spec, SimFault *fault, QString *error)
 
     // The text may hold anything but a comma.
     const QStringList options = colon < 0 ? QStringList()
-                                          : spec.mid(colon + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+                                          : written.mid(colon + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &option : options) {
         const int equals = option.indexOf(QLatin1Char('='));
         const QString key = option.left(equals).trimmed();
