@@ -32,7 +32,7 @@ public:
     static constexpr int maxAnswerBytes = 1024 * 1024;
     // A peer that trickles bytes just faster than the pause limit would
     // otherwise hold the caller for hours.
-    static constexpr int maxAnswerMs = 10000;
+    static constexpr int maxAnswerMs = 5000;
     static constexpr int defaultPort = 27706;
 
     explicit LumaroDriver(QObject *parent = nullptr);

@@ -17,6 +17,8 @@ QByteArray answerHead(int id)
 
 void serve(QTcpSocket *socket, const ScriptedScale::Script &script)
 {
+    // Small writes must leave at once, not wait for the peer's acknowledgement.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket->write(R"({"id":1,"response":"ConnectOk","response-code":0})");
     auto *pending = new QByteArray;
     QObject::connect(socket, &QObject::destroyed, [pending] { delete pending; });
