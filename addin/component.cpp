@@ -1,0 +1,159 @@
+#include "addin/component.h"
+
+#include "addin/libraryinfo.h"
+#include "addin/libraryobjects.h"
+#include "addin/tracescope.h"
+#include "addin/valueconversion.h"
+#include "config/vxlog.h"
+#include "equipment/goodsrecord.h"
+#include "scale/lumarodriver.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+
+#include <clocale>
+
+namespace {
+
+QString traceName(const char *operation)
+{
+    return QStringLiteral("Lumaro1CDriverNative::") + QLatin1String(operation);
+}
+
+// Loads a catalogue by the usual fall-back of names and keeps it installed
+// at most once.
+void reinstall(QTranslator &translator, const QString &fileName)
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::removeTranslator(&translator);
+    if (translator.load(fileName, QString(), QString(), QString()) && QCoreApplication::instance())
+        QCoreApplication::installTranslator(&translator);
+}
+
+} // namespace
+
+Lumaro1CDriverNative::Lumaro1CDriverNative()
+{
+    TraceScope trace(traceName("Lumaro1CDriverNative"));
+}
+
+Lumaro1CDriverNative::~Lumaro1CDriverNative()
+{
+    {
+        TraceScope trace(traceName("~Lumaro1CDriverNative"));
+    }
+    qDeleteAll(goodsList);
+    goodsList.clear();
+    // A platform that drops the component without closing its sessions must
+    // not leave their connections behind.
+    qDeleteAll(openScales);
+    openScales.clear();
+}
+
+bool Lumaro1CDriverNative::Init(void *platformConnection)
+{
+    TraceScope trace(traceName("Init"));
+    connection = static_cast<IAddInDefBase *>(platformConnection);
+
+    LumaroDriver *driver = new LumaroDriver();
+    if (driver->initialize())
+        writeLog(QStringLiteral("Load Aclas LS515 internal driver success. Driver version: %1.").arg(driver->driverVersion()));
+    else
+        writeLog(QStringLiteral("Error load Aclas LS515 internal driver."));
+    delete driver;
+
+    loadTranslations();
+    return connection != nullptr;
+}
+
+bool Lumaro1CDriverNative::setMemManager(void *platformMemoryManager)
+{
+    TraceScope trace(traceName("setMemManager"));
+    memoryManager = static_cast<IMemoryManager *>(platformMemoryManager);
+    return memoryManager != nullptr;
+}
+
+long Lumaro1CDriverNative::GetInfo()
+{
+    return LibraryInfo::applicationVersion().remove(QLatin1Char('.')).toLong();
+}
+
+void Lumaro1CDriverNative::Done()
+{
+    TraceScope trace(traceName("Done"));
+}
+
+bool Lumaro1CDriverNative::RegisterExtensionAs(WCHAR_T **extensionName)
+{
+    TraceScope trace(traceName("RegisterExtensionAs"));
+    LibraryObjects *objects = LibraryObjects::instance();
+    return objects && toPlatformString(extensionName, objects->extensionName);
+}
+
+void Lumaro1CDriverNative::SetLocale(const WCHAR_T *locale)
+{
+    TraceScope trace(traceName("SetLocale"));
+#if defined(_WIN32)
+    _wsetlocale(LC_ALL, locale ? locale : L"");
+#else
+    // The platform's code is ASCII ("ru_RU"); an unknown one leaves the
+    // process locale as it was.
+    const QByteArray code = fromPlatformString(locale).toLatin1();
+    std::setlocale(LC_ALL, code.constData());
+#endif
+    loadTranslations();
+}
+
+void Lumaro1CDriverNative::SetUserInterfaceLanguageCode(const WCHAR_T *)
+{
+    TraceScope trace(traceName("SetUserInterfaceLanguageCode"));
+}
+
+void Lumaro1CDriverNative::addError(unsigned short code, const QString &source, const QString &description, long errorNumber)
+{
+    TraceScope trace(traceName("addError"));
+    if (!connection)
+        return;
+    WCHAR_T *wideSource = nullptr;
+    WCHAR_T *wideDescription = nullptr;
+    writeLog(source);
+    writeLog(description);
+    // Both copies or no call: the platform must never see half a message.
+    if (toWideBuffer(&wideSource, source) && toWideBuffer(&wideDescription, description))
+        connection->AddError(code, wideSource, wideDescription, errorNumber);
+    freeWideBuffer(wideSource);
+    freeWideBuffer(wideDescription);
+}
+
+void Lumaro1CDriverNative::setStatusLine(const QString &text)
+{
+    TraceScope trace(traceName("setStatusLine"));
+    if (!connection)
+        return;
+    WCHAR_T *wideText = nullptr;
+    if (toWideBuffer(&wideText, text))
+        connection->SetStatusLine(wideText);
+    freeWideBuffer(wideText);
+}
+
+void Lumaro1CDriverNative::loadTranslations()
+{
+    LibraryObjects *objects = LibraryObjects::instance();
+    // The system locale: the catalogue does not follow the code SetLocale got.
+    const QLocale locale;
+    writeLog(QStringLiteral("Locale: %1 (%2)").arg(QLocale::countryToString(locale.country())).arg(int(locale.country())));
+    if (!objects)
+        return;
+    reinstall(objects->qtTranslator, QStringLiteral(":/lang/qt_") + locale.name());
+    reinstall(objects->componentTranslator, QStringLiteral(":/lang/lang_Lumaro1CDriverNative_") + locale.name());
+}
+
+bool Lumaro1CDriverNative::toPlatformString(WCHAR_T **target, const QString &source)
+{
+    return ::toPlatformString(memoryManager, target, source);
+}
+
+bool Lumaro1CDriverNative::setStringResult(tVariant *value, const QString &source)
+{
+    return ::setStringResult(memoryManager, value, source);
+}

@@ -1,0 +1,8 @@
+#include "addin/componenttr.h"
+
+#include <QCoreApplication>
+
+QString componentTr(const char *sourceText)
+{
+    return QCoreApplication::translate("Lumaro1CDriverNative", sourceText);
+}

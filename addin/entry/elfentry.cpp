@@ -1,0 +1,52 @@
+// Where there is no DllMain, the loader runs this pair when the library is
+// mapped into the process and out of it.
+
+#if !defined(_WIN32)
+
+#include "addin/libraryattach.h"
+#include "addin/libraryobjects.h"
+
+#include <QFile>
+
+#include <dlfcn.h>
+
+namespace {
+
+struct LibraryLocation
+{
+    quintptr handle = 0;
+    QString path;
+};
+
+LibraryLocation locateLibrary();
+
+__attribute__((constructor)) void libraryLoaded()
+{
+    LibraryObjects::create();
+    const LibraryLocation location = locateLibrary();
+    libraryNotification(location.handle, ProcessAttach, 0, location.path);
+}
+
+__attribute__((destructor)) void libraryUnloaded()
+{
+    const LibraryLocation location = locateLibrary();
+    libraryNotification(location.handle, ProcessDetach, 0, location.path);
+    LibraryObjects::destroy();
+}
+
+// The base address stands for the module handle, as it does on Windows.
+LibraryLocation locateLibrary()
+{
+    LibraryLocation location;
+    Dl_info info = {};
+    if (dladdr(reinterpret_cast<void *>(&libraryLoaded), &info) != 0) {
+        location.handle = reinterpret_cast<quintptr>(info.dli_fbase);
+        if (info.dli_fname)
+            location.path = QFile::decodeName(info.dli_fname);
+    }
+    return location;
+}
+
+} // namespace
+
+#endif

@@ -1,0 +1,23 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU" sourcelanguage="en_US">
+<context>
+    <name>Lumaro1CDriverNative</name>
+    <message>
+        <source>Driver for Aclas self service scale.</source>
+        <translation>Драйвер для сенсорных весов Aclas.</translation>
+    </message>
+    <message>
+        <source>ScaleWithPrintLabels</source>
+        <translation>ВесыСПечатьюЭтикеток</translation>
+    </message>
+    <message>
+        <source>Scale test success.</source>
+        <translation>Тест весов выполнен успешно.</translation>
+    </message>
+    <message>
+        <source>Try connect to scale: IP: %1. Port: %2.</source>
+        <translation>Попытка соединения с весами: IP: %1. Порт: %2.</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,72 @@
+#include "helper_addinsession.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+QString addinPath()
+{
+    return QStringLiteral(LUMARO_ADDIN_PATH);
+}
+
+AddinSession::AddinSession()
+{
+    qputenv("VXDRIVER_ROOT", QFile::encodeName(m_root.path()));
+}
+
+AddinSession::~AddinSession()
+{
+    unload();
+}
+
+bool AddinSession::load()
+{
+    return m_platform.load(addinPath());
+}
+
+void AddinSession::unload()
+{
+    m_platform.unload();
+}
+
+QString AddinSession::logPath() const
+{
+    return m_root.path() + QStringLiteral("/Log/Lumaro1CDriverNative.log");
+}
+
+QString AddinSession::settingsPath() const
+{
+    return m_root.path() + QStringLiteral("/Settings/Lumaro1CDriverNative.ini");
+}
+
+QStringList AddinSession::logLines() const
+{
+    QFile file(logPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringList();
+    QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QStringList AddinSession::logMessages() const
+{
+    static const QRegularExpression stamp(QStringLiteral("^\\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d:\\d\\d\\.\\d{3}: "));
+    QStringList messages;
+    for (const QString &line : logLines()) {
+        const QRegularExpressionMatch match = stamp.match(line);
+        if (match.hasMatch())
+            messages.append(line.mid(match.capturedLength()));
+    }
+    return messages;
+}
+
+QStringList AddinSession::newMessages() const
+{
+    return logMessages().mid(m_mark);
+}
+
+void AddinSession::markLog()
+{
+    m_mark = logMessages().size();
+}

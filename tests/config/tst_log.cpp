@@ -1,0 +1,144 @@
+// The diagnostic log and the root folder rule.
+
+#include "config/vxlog.h"
+#include "config/vxroot.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QtTest>
+
+class TestLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void firstLineBringsTheBanner();
+    void lineFormat_data();
+    void lineFormat();
+    void cyrillicInTheLocalCodePage();
+    void unwritableLogIsSilent();
+    void root_data();
+    void root();
+
+private:
+    QByteArray appendedBy(const QString &message);
+
+    QTemporaryDir dir;
+};
+
+void TestLog::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    qputenv("VXDRIVER_ROOT", QFile::encodeName(dir.path() + QStringLiteral("/root")));
+}
+
+QByteArray TestLog::appendedBy(const QString &message)
+{
+    QFile file(logFilePath());
+    const qint64 before = file.exists() ? file.size() : 0;
+    writeLog(message);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    file.seek(before);
+    return file.readAll();
+}
+
+void TestLog::firstLineBringsTheBanner()
+{
+    // The folders do not exist before the first line.
+    QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/root")));
+    const QByteArray first = appendedBy(QStringLiteral("one"));
+    QCOMPARE(logFilePath(), dir.path() + QStringLiteral("/root/Log/Lumaro1CDriverNative.log"));
+    const QByteArray banner = "\n**********************************\n"
+                              "******* Start logging ************\n"
+                              "**********************************\n";
+    QVERIFY2(first.startsWith(banner), first.constData());
+    QVERIFY(first.mid(banner.size()).endsWith(": one\n"));
+    QVERIFY(!appendedBy(QStringLiteral("two")).contains('*'));
+}
+
+void TestLog::lineFormat_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("plain") << "GetNProps() - 5" << QByteArray("GetNProps() - 5\n");
+    QTest::newRow("place markers stay") << "%1 and %2" << QByteArray("%1 and %2\n");
+    QTest::newRow("own line feed") << "HModule=1\n" << QByteArray("HModule=1\n\n");
+    QTest::newRow("tab") << "\tError: Class not found." << QByteArray("\tError: Class not found.\n");
+    QTest::newRow("empty") << "" << QByteArray("\n");
+}
+
+void TestLog::lineFormat()
+{
+    QFETCH(QString, message);
+    QFETCH(QByteArray, written);
+    const QByteArray line = appendedBy(message);
+    static const QRegularExpression stamp(QStringLiteral("^\\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d:\\d\\d\\.\\d{3}: "));
+    const QRegularExpressionMatch match = stamp.match(QString::fromLatin1(line));
+    QVERIFY2(match.hasMatch(), line.constData());
+    QCOMPARE(line.mid(match.capturedLength()), written);
+    QVERIFY(!line.contains('\r'));
+    const QDateTime when = QDateTime::fromString(QString::fromLatin1(line.left(23)), QStringLiteral("dd-MM-yyyy hh:mm:ss.zzz"));
+    QVERIFY(qAbs(when.secsTo(QDateTime::currentDateTime())) < 60);
+}
+
+void TestLog::cyrillicInTheLocalCodePage()
+{
+    QTextCodec *previous = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1251"));
+    const QByteArray line = appendedBy(QStringLiteral("Порт"));
+    QTextCodec::setCodecForLocale(previous);
+    QVERIFY2(line.endsWith(QByteArray(": \xCF\xEE\xF0\xF2\n")), line.toHex().constData());
+}
+
+void TestLog::unwritableLogIsSilent()
+{
+    // A folder where the file belongs: the line is lost, the caller goes on.
+    const QByteArray saved = qgetenv("VXDRIVER_ROOT");
+    QTemporaryDir blocked;
+    QVERIFY(QDir().mkpath(blocked.path() + QStringLiteral("/Log/Lumaro1CDriverNative.log")));
+    qputenv("VXDRIVER_ROOT", QFile::encodeName(blocked.path()));
+    writeLog(QStringLiteral("lost"));
+
+    // A root below a plain file cannot be made at all.
+    QFile plain(blocked.path() + QStringLiteral("/plain"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    qputenv("VXDRIVER_ROOT", QFile::encodeName(plain.fileName() + QStringLiteral("/root")));
+    writeLog(QStringLiteral("lost too"));
+    QVERIFY(!QFileInfo::exists(plain.fileName() + QStringLiteral("/root")));
+    qputenv("VXDRIVER_ROOT", saved);
+}
+
+void TestLog::root_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("set") << QByteArray("/tmp/vx-root") << "/tmp/vx-root";
+    QTest::newRow("cleaned") << QByteArray("/tmp//vx-root/") << "/tmp/vx-root";
+    QTest::newRow("unset") << QByteArray()
+                           << QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/VxDriver");
+}
+
+void TestLog::root()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QString, expected);
+    const QByteArray saved = qgetenv("VXDRIVER_ROOT");
+    if (variable.isEmpty())
+        qunsetenv("VXDRIVER_ROOT");
+    else
+        qputenv("VXDRIVER_ROOT", variable);
+    const QString root = vxDriverRoot();
+    const QString settings = vxDriverPath(QStringLiteral("Settings/Lumaro1CDriverNative.ini"));
+    qputenv("VXDRIVER_ROOT", saved);
+    QCOMPARE(root, QDir::cleanPath(expected));
+    QCOMPARE(settings, root + QStringLiteral("/Settings/Lumaro1CDriverNative.ini"));
+}
+
+QTEST_GUILESS_MAIN(TestLog)
+#include "tst_log.moc"

@@ -1,0 +1,272 @@
+// The settings store: setting by name through the meta-object system, and
+// the INI file round trip below a temporary root.
+
+#include "addin/valueconversion.h"
+#include "config/m1cdriversettings.h"
+#include "config/vxlog.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+
+namespace {
+
+tVariant makeVariant(unsigned short type)
+{
+    tVariant value;
+    std::memset(&value, 0, sizeof(value));
+    value.vt = type;
+    return value;
+}
+
+QStringList logMessagesAfter(int skip)
+{
+    QFile file(logFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringList();
+    QStringList messages;
+    for (const QString &line : QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'))) {
+        if (line.size() > 25 && line.at(23) == QLatin1Char(':'))
+            messages << line.mid(25);
+    }
+    return messages.mid(skip);
+}
+
+int logMessageCount()
+{
+    return logMessagesAfter(0).size();
+}
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void setByName_data();
+    void setByName();
+    void unknownNames_data();
+    void unknownNames();
+    void saveThenLoad();
+    void logFlagKeys_data();
+    void logFlagKeys();
+    void missingFileGivesDefaults();
+    void damagedValuesGiveZero();
+    void unwritableFileFailsSave();
+
+private:
+    QTemporaryDir root;
+    char16_t ip[16] = u"192.168.0.158";
+};
+
+void TestSettings::initTestCase()
+{
+    QVERIFY(root.isValid());
+    qputenv("VXDRIVER_ROOT", QFile::encodeName(root.path()));
+}
+
+void TestSettings::init()
+{
+    // Every case starts without the settings folder: saving has to make it.
+    QDir(QFileInfo(M1CDriverSettings::filePath()).absolutePath()).removeRecursively();
+}
+
+void TestSettings::setByName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QVariant>("raw");
+    QTest::addColumn<QVariant>("expected");
+
+    QTest::newRow("port as int") << "ScalePort" << int(VTYPE_INT) << QVariant(27706) << QVariant(27706);
+    QTest::newRow("port as I4") << "ScalePort" << int(VTYPE_I4) << QVariant(27707) << QVariant(27707);
+    // The platform sends a number it could not fit in an integer as a double.
+    QTest::newRow("port as double") << "ScalePort" << int(VTYPE_R8) << QVariant(27706.0) << QVariant(27706);
+    QTest::newRow("port as 64-bit") << "ScalePort" << int(VTYPE_I8) << QVariant(qlonglong(27708)) << QVariant(27708);
+    QTest::newRow("port as string") << "ScalePort" << int(VTYPE_PWSTR) << QVariant(QStringLiteral("27706")) << QVariant(0);
+    QTest::newRow("model as bool") << "ScaleModel" << int(VTYPE_BOOL) << QVariant(true) << QVariant(1);
+    QTest::newRow("pictures empty") << "GoodsPicturesFromFiles" << int(VTYPE_EMPTY) << QVariant() << QVariant(0);
+    QTest::newRow("ip") << "ScaleIP" << int(VTYPE_PWSTR) << QVariant(QStringLiteral("192.168.0.158")) << QVariant(QStringLiteral("192.168.0.158"));
+    QTest::newRow("ip as number") << "ScaleIP" << int(VTYPE_I4) << QVariant(12345) << QVariant(QString());
+    QTest::newRow("ip null pointer") << "ScaleIP" << int(VTYPE_PWSTR) << QVariant() << QVariant(QString());
+    QTest::newRow("login in Cyrillic") << "ConnectLogin" << int(VTYPE_PWSTR) << QVariant(QStringLiteral("оператор")) << QVariant(QStringLiteral("оператор"));
+    QTest::newRow("password") << "ConnectPassword" << int(VTYPE_PWSTR) << QVariant(QStringLiteral("p@ss")) << QVariant(QStringLiteral("p@ss"));
+    QTest::newRow("equipment type") << "EquipmentType" << int(VTYPE_PWSTR) << QVariant(QStringLiteral("Scale")) << QVariant(QStringLiteral("Scale"));
+    QTest::newRow("log flag") << "EnLog" << int(VTYPE_BOOL) << QVariant(true) << QVariant(true);
+    QTest::newRow("log flag as int") << "EnLog" << int(VTYPE_INT) << QVariant(1) << QVariant(true);
+    QTest::newRow("log flag as double zero") << "EnLog" << int(VTYPE_R8) << QVariant(0.0) << QVariant(false);
+}
+
+void TestSettings::setByName()
+{
+    QFETCH(QString, name);
+    QFETCH(int, type);
+    QFETCH(QVariant, raw);
+    QFETCH(QVariant, expected);
+
+    tVariant value = makeVariant(static_cast<unsigned short>(type));
+    // Garbage in the bits a wrong reading would pick up.
+    value.ullVal = 0xDEADBEEFDEADBEEFULL;
+    QString text = raw.toString();
+    switch (type) {
+    case VTYPE_INT: value.intVal = raw.toInt(); break;
+    case VTYPE_I4: value.lVal = raw.toInt(); break;
+    case VTYPE_R8: value.dblVal = raw.toDouble(); break;
+    case VTYPE_I8: value.llVal = raw.toLongLong(); break;
+    case VTYPE_BOOL: value.ullVal = 0; value.bVal = raw.toBool(); break;
+    case VTYPE_PWSTR:
+        value.pwstrVal = raw.isValid() ? reinterpret_cast<WCHAR_T *>(const_cast<ushort *>(text.utf16())) : nullptr;
+        value.wstrLen = 99; // not consulted
+        break;
+    default: break;
+    }
+
+    M1CDriverSettings settings;
+    const int before = logMessageCount();
+    QVERIFY(settings.setByName(name, &value));
+    QCOMPARE(logMessagesAfter(before), QStringList({QStringLiteral("Set setting value: %1").arg(name)}));
+
+    const QByteArray getter = name.at(0).toLower().toLatin1() + name.mid(1).toLatin1();
+    QVariant got;
+    if (expected.type() == QVariant::String) {
+        QString result;
+        QVERIFY(QMetaObject::invokeMethod(&settings, getter.constData(), Q_RETURN_ARG(QString, result)));
+        got = result;
+    } else if (expected.type() == QVariant::Bool) {
+        bool result = false;
+        QVERIFY(QMetaObject::invokeMethod(&settings, getter.constData(), Q_RETURN_ARG(bool, result)));
+        got = result;
+    } else {
+        int result = -1;
+        QVERIFY(QMetaObject::invokeMethod(&settings, getter.constData(), Q_RETURN_ARG(int, result)));
+        got = result;
+    }
+    QCOMPARE(got, expected);
+}
+
+void TestSettings::unknownNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("not a setting") << "Port";
+    QTest::newRow("property name") << "Model";
+    QTest::newRow("other case") << "scaleport";
+    QTest::newRow("empty") << "";
+    QTest::newRow("signature smuggled in") << "ScalePort(tVariant*)";
+    QTest::newRow("QObject setter") << "ObjectName";
+}
+
+void TestSettings::unknownNames()
+{
+    QFETCH(QString, name);
+    M1CDriverSettings settings;
+    tVariant value = makeVariant(VTYPE_INT);
+    value.intVal = 1;
+    const int before = logMessageCount();
+    QVERIFY(!settings.setByName(name, &value));
+    QCOMPARE(logMessagesAfter(before), QStringList({QStringLiteral("Set setting value: %1").arg(name),
+                                                    QStringLiteral("Setting param function not found!")}));
+    QCOMPARE(settings.scalePort(), 0);
+    QCOMPARE(settings.scaleModel(), 0);
+    QCOMPARE(settings.objectName(), QString());
+}
+
+void TestSettings::saveThenLoad()
+{
+    M1CDriverSettings saved;
+    tVariant port = makeVariant(VTYPE_INT);
+    port.intVal = 27706;
+    tVariant address = makeVariant(VTYPE_PWSTR);
+    address.pwstrVal = ip;
+    tVariant flag = makeVariant(VTYPE_BOOL);
+    flag.bVal = true;
+    QVERIFY(saved.setByName(QStringLiteral("ScalePort"), &port));
+    QVERIFY(saved.setByName(QStringLiteral("ScaleIP"), &address));
+    QVERIFY(saved.setByName(QStringLiteral("EnLog"), &flag));
+
+    const int before = logMessageCount();
+    QVERIFY(saved.saveSettings());
+    QCOMPARE(logMessagesAfter(before), QStringList({QStringLiteral("Save settings to file %1").arg(M1CDriverSettings::filePath())}));
+
+    QSettings file(M1CDriverSettings::filePath(), QSettings::IniFormat);
+    QCOMPARE(file.value(QStringLiteral("Main/ScalePort")).toString(), QStringLiteral("27706"));
+    QCOMPARE(file.value(QStringLiteral("LogMain/EnLog")).toString(), QStringLiteral("true"));
+    QVERIFY(!file.contains(QStringLiteral("Log/EnLog")));
+
+    M1CDriverSettings loaded;
+    QVERIFY(loaded.loadSettings());
+    QCOMPARE(loaded.scalePort(), 27706);
+    QCOMPARE(loaded.scaleIP(), QStringLiteral("192.168.0.158"));
+    QVERIFY(loaded.enLog());
+    QCOMPARE(loaded.scaleModel(), 0);
+    QCOMPARE(loaded.connectLogin(), QString());
+}
+
+void TestSettings::logFlagKeys_data()
+{
+    QTest::addColumn<QString>("fileText");
+    QTest::addColumn<bool>("enLog");
+    QTest::newRow("saved key") << "[LogMain]\nEnLog=true\n" << true;
+    QTest::newRow("older key only") << "[Log]\nEnLog=true\n" << true;
+    QTest::newRow("saved key wins") << "[Log]\nEnLog=true\n[LogMain]\nEnLog=false\n" << false;
+    QTest::newRow("neither") << "[Main]\nScalePort=1\n" << false;
+}
+
+void TestSettings::logFlagKeys()
+{
+    QFETCH(QString, fileText);
+    QFETCH(bool, enLog);
+    QDir().mkpath(QFileInfo(M1CDriverSettings::filePath()).absolutePath());
+    QFile file(M1CDriverSettings::filePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(fileText.toUtf8());
+    file.close();
+
+    M1CDriverSettings settings;
+    QVERIFY(settings.loadSettings());
+    QCOMPARE(settings.enLog(), enLog);
+}
+
+void TestSettings::missingFileGivesDefaults()
+{
+    M1CDriverSettings settings;
+    const int before = logMessageCount();
+    QVERIFY(settings.loadSettings());
+    QCOMPARE(logMessagesAfter(before), QStringList({QStringLiteral("Load settings from file %1").arg(M1CDriverSettings::filePath())}));
+    QCOMPARE(settings.scaleIP(), QString());
+    QCOMPARE(settings.scalePort(), 0);
+    QVERIFY(!settings.enLog());
+}
+
+void TestSettings::damagedValuesGiveZero()
+{
+    QDir().mkpath(QFileInfo(M1CDriverSettings::filePath()).absolutePath());
+    QFile file(M1CDriverSettings::filePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Main]\nScalePort=twelve\nScaleIP=10.0.0.5\nScaleModel=\n\x01\x02garbage[[\n");
+    file.close();
+
+    M1CDriverSettings settings;
+    settings.loadSettings();
+    QCOMPARE(settings.scalePort(), 0);
+    QCOMPARE(settings.scaleIP(), QStringLiteral("10.0.0.5"));
+    QCOMPARE(settings.scaleModel(), 0);
+}
+
+void TestSettings::unwritableFileFailsSave()
+{
+    // A directory where the file should be cannot be written.
+    QDir().mkpath(M1CDriverSettings::filePath());
+    M1CDriverSettings settings;
+    QVERIFY(!settings.saveSettings());
+    QDir(M1CDriverSettings::filePath()).removeRecursively();
+}
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
