@@ -241,8 +241,9 @@ void TestScaleSimCli::catalogueOnRequestAndChange()
     Simulator sim;
     QVERIFY(sim.start({"--load-catalogue", file.fileName(), "--dump-every-commit", "--quiet"}));
     sim.process.write("print\n");
-    QString out = sim.waitFor("Goods: 1\n");
-    QVERIFY2(out.contains("  goods 5 \"Milk\" code 4600000000005 price 1.5 shelf life 7 group 3\n"), qPrintable(out));
+    const QString milk = "Goods: 1\n  goods 5 \"Milk\" code 4600000000005 price 1.5 shelf life 7 group 3\n";
+    QString out = sim.waitFor(milk);
+    QVERIFY2(out.contains(milk), qPrintable(out));
     QVERIFY(!out.contains("<-"));   // --quiet
 
     QTcpSocket socket;

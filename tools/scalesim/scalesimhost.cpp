@@ -6,27 +6,44 @@
 
 #include <utility>
 
-ScaleSimHost::ScaleSimHost()
-    : m_thread(new QThread), m_sim(new ScaleSimulator)
+namespace {
+
+// Runs the loop, then destroys the simulator on its own thread: that needs no
+// event delivery, so it works even when the application object is gone.
+class SimThread : public QThread
 {
-    m_thread->setObjectName(QStringLiteral("scalesim"));
-    m_sim->moveToThread(m_thread);
-    // The simulator dies on its own thread, after the loop has ended.
-    QObject::connect(m_thread, &QThread::finished, m_sim, &QObject::deleteLater);
+public:
+    ScaleSimulator *sim = nullptr;
+
+protected:
+    void run() override
+    {
+        exec();
+        delete sim;
+        sim = nullptr;
+    }
+};
+
+} // namespace
+
+ScaleSimHost::ScaleSimHost()
+    : m_sim(new ScaleSimulator)
+{
+    auto *thread = new SimThread;
+    thread->sim = m_sim;
+    thread->setObjectName(QStringLiteral("scalesim"));
+    m_sim->moveToThread(thread);
+    m_thread = thread;
 }
 
 ScaleSimHost::~ScaleSimHost()
 {
-    if (!m_thread->isRunning()) {
-        // Never started: the simulator has not run anywhere yet.
-        delete m_sim;
-    } else {
-        if (QCoreApplication::instance())
-            stop();
-        // Without an application object the deferred delete is never
-        // delivered and the simulator leaks: better than a crash at exit.
+    if (m_thread->isRunning()) {
         m_thread->quit();
         m_thread->wait();
+    } else {
+        // Never started: the simulator has not run anywhere yet.
+        delete m_sim;
     }
     delete m_thread;
 }
