@@ -103,7 +103,6 @@ private slots:
     void refusedGoodsItemStopsTransaction();
     void failures_data();
     void failures();
-    void noScale();
     void emptyGoodsList_data();
     void emptyGoodsList();
 };
@@ -322,22 +321,11 @@ void TestUpload::failures()
     QVERIFY(sim.waitForOpenConnections(open ? 1 : 0, 2000));
 }
 
-void TestUpload::noScale()
-{
-    Catalogue catalogue;
-    catalogue.addGoods(1, QStringLiteral("One"), 1.0);
-    LumaroDriver driver;
-    aimAtLoopback(driver, closedLoopbackPort());
-    QVERIFY(!driver.uploadGoods(catalogue.groups, catalogue.goods));
-    QCOMPARE(driver.lastError(), 2);
-}
-
 void TestUpload::emptyGoodsList_data()
 {
     QTest::addColumn<int>("groups");
     QTest::addColumn<int>("nullGoods");
 
-    QTest::newRow("nothing at all") << 0 << 0;
     QTest::newRow("groups only") << 2 << 0;
     QTest::newRow("only null goods") << 1 << 2;
 }
