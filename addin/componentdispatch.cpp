@@ -28,6 +28,30 @@ bool Lumaro1CDriverNative::CallAsFunc(const long methodNum, tVariant *retValue, 
     using Method = void (Lumaro1CDriverNative::*)(tVariant *, tVariant *, long);
     Method method = nullptr;
     switch (methodNum) {
+    case MPropMethodTable::MethodGetVersion:
+        method = &Lumaro1CDriverNative::GetVersion;
+        break;
+    case MPropMethodTable::MethodGetDescription:
+        method = &Lumaro1CDriverNative::GetDescription;
+        break;
+    case MPropMethodTable::MethodGetParameters:
+        method = &Lumaro1CDriverNative::GetParameters;
+        break;
+    case MPropMethodTable::MethodSetParameter:
+        method = &Lumaro1CDriverNative::SetParameter;
+        break;
+    case MPropMethodTable::MethodGetLastError:
+        method = &Lumaro1CDriverNative::GetLastError;
+        break;
+    case MPropMethodTable::MethodGetAdditionalActions:
+        method = &Lumaro1CDriverNative::GetAdditionalActions;
+        break;
+    case MPropMethodTable::MethodDoAdditionalAction:
+        method = &Lumaro1CDriverNative::DoAdditionalAction;
+        break;
+    case MPropMethodTable::MethodShowLog:
+        method = &Lumaro1CDriverNative::ShowLog;
+        break;
     default:
         break;
     }

@@ -47,19 +47,14 @@ void processAttach(quintptr module, unsigned long reason, quintptr reserved, con
 
 void processDetach()
 {
-    LibraryObjects *objects = LibraryObjects::instance();
-    if (ownsApplication) {
+    // A host's own application stays; our translators leave it when they
+    // are destroyed with the library-wide objects.
+    if (ownsApplication)
         delete application;
-    } else if (application && objects) {
-        // The host's application outlives this library: it must not keep
-        // pointers to our translators.
-        QCoreApplication::removeTranslator(&objects->qtTranslator);
-        QCoreApplication::removeTranslator(&objects->componentTranslator);
-    }
     application = nullptr;
     ownsApplication = false;
 
-    if (objects)
+    if (LibraryObjects *objects = LibraryObjects::instance())
         objects->settings.saveSettings();
     writeLog(QStringLiteral("Bye..."));
 }
