@@ -38,7 +38,7 @@ FaultRow withText(FaultRow row, const QString &text)
     return row;
 }
 
-int addressLines(quint16 port)
+int addressLines(int port)
 {
     return driverLogMessages().count(QStringLiteral("127.0.0.1:%1").arg(port));
 }
@@ -64,6 +64,7 @@ private slots:
 
     void linkRequestAndNumbering();
     void noListener();
+    void portOutOfRange();
     void silentScale();
     void linkFailures_data();
     void linkFailures();
@@ -128,6 +129,21 @@ void TestTransport::noListener()
     QVERIFY(!driver.clearGoodsAndGroups());
     QCOMPARE(driver.lastError(), 2);
     QCOMPARE(addressLines(port), 8);
+}
+
+void TestTransport::portOutOfRange()
+{
+    // Cut to 16 bits, this port would reach the running scale.
+    ScaleSimHost sim;
+    QVERIFY(sim.start());
+    DriverProbe driver;
+    aimAtLoopback(driver, sim.port());
+    driver.setPort(sim.port() + 0x10000);
+    QVERIFY(!driver.link());
+    QCOMPARE(driver.lastError(), 1);
+    QCOMPARE(addressLines(sim.port() + 0x10000), 4);
+    QVERIFY(!sim.waitForOpenConnections(1, 200));
+    QCOMPARE(sim.acceptedConnections(), 0);
 }
 
 void TestTransport::silentScale()
