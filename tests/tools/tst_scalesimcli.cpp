@@ -87,8 +87,6 @@ private slots:
     void badOptions();
     void sessionAndExit_data();
     void sessionAndExit();
-    void faultsFromCommandLine_data();
-    void faultsFromCommandLine();
     void catalogueOnRequestAndChange();
 };
 
@@ -147,7 +145,8 @@ void TestScaleSimCli::sessionAndExit()
     const QString json = dir.filePath("catalogue.json");
 
     Simulator sim;
-    QVERIFY(sim.start({"--weight", "2.5", "--unstable", "--catalogue-json", json}));
+    QVERIFY(sim.start({"--weight", "2.5", "--unstable", "--catalogue-json", json, "--fault",
+                       "refuse-code:command=ResetPrinter,code=4", "--fault", "greeting-wrong-id:nth=2"}));
     {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, sim.port);
@@ -157,13 +156,18 @@ void TestScaleSimCli::sessionAndExit()
         QCOMPARE(state.value("weight").toDouble(), 2.5);
         QCOMPARE(state.value("weight-stability").toBool(true), false);
         request(socket, 3, "BeginUpdate", {{"version", "1.0.1.6"}});
-        request(socket, 4, "UpdateGroups", {{"group-no", 1}, {"group-name", "All goods"}});
+        request(socket, 4, "UpdateGroups", {{"group-no", 1}, {"group-name", "All \"goods\""}});
         socket.write(R"({"command":"UpdateGoods","data":{"goods-add-code":9999999999999999,)"
                      R"("goods-name":"Apples","goods-no":17,"goods-price":89.5,"version":"1.0.1.6"},"id":5})");
         QCOMPARE(readAnswer(socket).value("response").toString(), QString("Ok"));
         QCOMPARE(request(socket, 6, "EndUpdate").value("response").toString(), QString("Ok"));
+        QCOMPARE(request(socket, 7, "ResetPrinter").value("response-code").toInt(), 4);
+        QTcpSocket second;
+        second.connectToHost(QHostAddress::LocalHost, sim.port);
+        QVERIFY(second.waitForConnected(2000));
+        QCOMPARE(readAnswer(second).value("id").toInt(), 2);
     }
-    QString out = sim.waitFor("Connection 1 closed");
+    QString out = sim.waitFor("Connection 2 closed");
     QVERIFY2(out.contains("Connection 1 opened\n1 <- GetState id=2\n1 <- BeginUpdate id=3\n"), qPrintable(out));
     // Header fields are left out; every digit of the code is kept.
     QVERIFY2(out.contains("1 <- UpdateGoods id=5 goods-add-code=9999999999999999 goods-name=\"Apples\" "
@@ -183,7 +187,7 @@ void TestScaleSimCli::sessionAndExit()
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.process.exitCode(), 0);
     out = sim.waitFor("Catalogue written");
-    QVERIFY2(out.contains("Catalogue at exit:\nGroups: 1\n  group 1 \"All goods\" owner 0\nGoods: 1\n"
+    QVERIFY2(out.contains("Catalogue at exit:\nGroups: 1\n  group 1 \"All \\\"goods\\\"\" owner 0\nGoods: 1\n"
                           "  goods 17 \"Apples\" code 9999999999999999 price 89.5"),
              qPrintable(out));
 
@@ -193,40 +197,11 @@ void TestScaleSimCli::sessionAndExit()
     QList<SimGoods> goods;
     QVERIFY(catalogueFromJson(file.readAll(), &groups, &goods));
     QCOMPARE(groups.size(), 1);
+    QCOMPARE(groups[0].name, QString("All \"goods\""));
     QCOMPARE(goods.size(), 1);
     QCOMPARE(goods[0].addCode, 9999999999999999LL);
-}
-
-void TestScaleSimCli::faultsFromCommandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("greeting");
-    QTest::addColumn<int>("secondLinkCode");
-
-    QTest::newRow("greeting text") << QStringList{"--fault", "greeting-wrong-text"} << "ConnectOK" << 0;
-    QTest::newRow("refuse the 2nd Link")
-        << QStringList{"--fault", "refuse-code:command=Link,nth=2,code=4"} << "ConnectOk" << 4;
-    QTest::newRow("two faults") << QStringList{"--fault", "greeting-bad-code", "--fault", "refuse-code:nth=2,code=9"}
-                                << "ConnectOk" << 9;
-}
-
-void TestScaleSimCli::faultsFromCommandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, greeting);
-    QFETCH(int, secondLinkCode);
-
-    Simulator sim;
-    QVERIFY(sim.start(arguments << "--quiet"));
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, sim.port);
-    QVERIFY(socket.waitForConnected(2000));
-    const QJsonObject hello = readAnswer(socket);
-    QCOMPARE(hello.value("response").toString(), greeting);
-    if (arguments.contains("greeting-bad-code"))
-        QCOMPARE(hello.value("response-code").toInt(), 1);
-    QCOMPARE(request(socket, 2, "Link").value("response-code").toInt(-1), 0);
-    QCOMPARE(request(socket, 3, "Link").value("response-code").toInt(-1), secondLinkCode);
+    QCOMPARE(goods[0].price, 89.5);
+    QVERIFY(!catalogueFromJson(R"({"groups":[],"goods":[{"goods-name":"x"}]})", &groups, &goods));
 }
 
 void TestScaleSimCli::catalogueOnRequestAndChange()

@@ -15,7 +15,6 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
 
 class QTcpServer;
 class QThread;
