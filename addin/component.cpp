@@ -93,14 +93,17 @@ bool Lumaro1CDriverNative::RegisterExtensionAs(WCHAR_T **extensionName)
 void Lumaro1CDriverNative::SetLocale(const WCHAR_T *locale)
 {
     TraceScope trace(traceName("SetLocale"));
+    // No code, no change: a null would only query the locale.
+    if (locale) {
 #if defined(_WIN32)
-    _wsetlocale(LC_ALL, locale ? locale : L"");
+        _wsetlocale(LC_ALL, locale);
 #else
-    // The platform's code is ASCII ("ru_RU"); an unknown one leaves the
-    // process locale as it was.
-    const QByteArray code = fromPlatformString(locale).toLatin1();
-    std::setlocale(LC_ALL, code.constData());
+        // The platform's code is ASCII ("ru_RU"); an unknown one leaves the
+        // process locale as it was.
+        const QByteArray code = fromPlatformString(locale).toLatin1();
+        std::setlocale(LC_ALL, code.constData());
 #endif
+    }
     loadTranslations();
 }
 

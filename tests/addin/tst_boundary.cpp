@@ -40,6 +40,8 @@ private slots:
     void callAsProc_data();
     void callAsProc();
     void userInterfaceLanguageOnlyTraces();
+    void setLocale_data();
+    void setLocale();
     void refusingManager();
     void withoutServices();
     void everyBlockGoesBack();
@@ -419,6 +421,27 @@ void TestBoundary::userInterfaceLanguageOnlyTraces()
     platform().setUserInterfaceLanguageCode(component, QStringLiteral("ru"));
     QCOMPARE(session.newMessages(), QStringList({QStringLiteral("--> Begin Lumaro1CDriverNative::SetUserInterfaceLanguageCode."),
                                                  QStringLiteral("<-- End Lumaro1CDriverNative::SetUserInterfaceLanguageCode.")}));
+}
+
+void TestBoundary::setLocale_data()
+{
+    QTest::addColumn<bool>("withCode");
+    QTest::newRow("code") << true;
+    QTest::newRow("null") << false;
+}
+
+void TestBoundary::setLocale()
+{
+    QFETCH(bool, withCode);
+    if (withCode)
+        platform().setLocale(component, QStringLiteral("ru_RU"));
+    else
+        component->SetLocale(nullptr);
+    const QStringList lines = session.newMessages();
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.value(0), QStringLiteral("--> Begin Lumaro1CDriverNative::SetLocale."));
+    QVERIFY(lines.value(1).startsWith(QStringLiteral("Locale: ")));
+    QCOMPARE(lines.value(2), QStringLiteral("<-- End Lumaro1CDriverNative::SetLocale."));
 }
 
 void TestBoundary::refusingManager()
