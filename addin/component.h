@@ -72,8 +72,18 @@ private:
     void GetAdditionalActions(tVariant *retValue, tVariant *params, long paramCount);
     void DoAdditionalAction(tVariant *retValue, tVariant *params, long paramCount);
     void ShowLog(tVariant *retValue, tVariant *params, long paramCount);
+    void Open(tVariant *retValue, tVariant *params, long paramCount);
+    void Close(tVariant *retValue, tVariant *params, long paramCount);
+    void DeviceTest(tVariant *retValue, tVariant *params, long paramCount);
+    void ClearGoods(tVariant *retValue, tVariant *params, long paramCount);
+    void UploadGoods(tVariant *retValue, tVariant *params, long paramCount);
 
     bool showLog();
+    bool openScale(QString &deviceId);
+    bool closeScale(QString deviceId);
+    bool testScale(QString &description, QString &second);
+    bool clearGoodsInScale(QString deviceId);
+    bool uploadGoodsToScale(QString deviceId, QString goodsTable, QString stateText);
 
     IAddInDefBase *connection = nullptr;
     IMemoryManager *memoryManager = nullptr;

@@ -52,6 +52,21 @@ bool Lumaro1CDriverNative::CallAsFunc(const long methodNum, tVariant *retValue, 
     case MPropMethodTable::MethodShowLog:
         method = &Lumaro1CDriverNative::ShowLog;
         break;
+    case MPropMethodTable::MethodOpen:
+        method = &Lumaro1CDriverNative::Open;
+        break;
+    case MPropMethodTable::MethodClose:
+        method = &Lumaro1CDriverNative::Close;
+        break;
+    case MPropMethodTable::MethodDeviceTest:
+        method = &Lumaro1CDriverNative::DeviceTest;
+        break;
+    case MPropMethodTable::MethodClearGoods:
+        method = &Lumaro1CDriverNative::ClearGoods;
+        break;
+    case MPropMethodTable::MethodUploadGoods:
+        method = &Lumaro1CDriverNative::UploadGoods;
+        break;
     default:
         break;
     }

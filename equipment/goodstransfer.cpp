@@ -1,0 +1,143 @@
+// Equipment methods that clear an opened scale and load a goods catalogue
+// handed over in portions: every portion adds its rows, the last one sends
+// them all.
+
+#include "addin/component.h"
+
+#include "addin/componenttr.h"
+#include "addin/libraryobjects.h"
+#include "addin/tracescope.h"
+#include "addin/valueconversion.h"
+#include "config/vxlog.h"
+#include "equipment/goodsrecord.h"
+#include "equipment/goodstable.h"
+#include "scale/lumarodriver.h"
+
+namespace {
+
+const unsigned short importantMessage = 1003;
+
+const long clearError = 5;
+const long uploadError = 4;
+
+int currentScaleModel()
+{
+    LibraryObjects *objects = LibraryObjects::instance();
+    return objects ? objects->settings.scaleModel() : 0;
+}
+
+QString operationName(const char *operation)
+{
+    return QStringLiteral("Lumaro1CDriverNative::") + QLatin1String(operation);
+}
+
+// A parameter the platform did not pass reads as an empty text.
+QString textParam(tVariant *params, long paramCount, long index)
+{
+    return index < paramCount ? stringParam(&params[index]) : QString();
+}
+
+} // namespace
+
+void Lumaro1CDriverNative::ClearGoods(tVariant *retValue, tVariant *params, long paramCount)
+{
+    const QString deviceId = textParam(params, paramCount, 0);
+    writeLog(QStringLiteral("eClearGoods: %1. Device ID: %2.").arg(QString::number(paramCount), deviceId));
+    setBoolResult(retValue, clearGoodsInScale(deviceId));
+}
+
+void Lumaro1CDriverNative::UploadGoods(tVariant *retValue, tVariant *params, long paramCount)
+{
+    const QString deviceId = textParam(params, paramCount, 0);
+    const QString goodsTable = textParam(params, paramCount, 1);
+    const QString stateText = textParam(params, paramCount, 2);
+    writeLog(QStringLiteral("eUploadGoods: %1. Device ID: %2. State: %3").arg(QString::number(paramCount), deviceId, stateText));
+    setBoolResult(retValue, uploadGoodsToScale(deviceId, goodsTable, stateText));
+}
+
+bool Lumaro1CDriverNative::clearGoodsInScale(QString deviceId)
+{
+    // Failures leave without the End line.
+    const QString name = operationName("clearGoodsInScale");
+    writeLog(QStringLiteral("--> Begin %1.").arg(name));
+
+    LumaroDriver *driver = openScales.value(deviceId, nullptr);
+    if (!driver) {
+        writeLog(QStringLiteral("Error find scale in list."));
+        return false;
+    }
+    writeLog(QStringLiteral("Find scale. Scale ID: %1.").arg(deviceId));
+
+    if (currentScaleModel() == 0 && !driver->clearGoodsAndGroups()) {
+        addError(importantMessage, componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "ClearGoods")),
+                 componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Error clear goods data")), clearError);
+        return false;
+    }
+    writeLog(QStringLiteral("<-- End %1.").arg(name));
+    return true;
+}
+
+bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTable, QString stateText)
+{
+    // Failures before the rows are collected leave without the End line.
+    const QString name = operationName("uploadGoodsToScale");
+    writeLog(QStringLiteral("--> Begin %1.").arg(name));
+
+    LumaroDriver *driver = openScales.value(deviceId, nullptr);
+    if (!driver) {
+        writeLog(QStringLiteral("Error find scale in list."));
+        return false;
+    }
+    writeLog(QStringLiteral("Find scale. Scale ID: %1. State data: %2.").arg(deviceId, stateText));
+    writeLog(QStringLiteral("Goods data: %1.").arg(goodsTable));
+
+    const QString source = componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "UploadGoods"));
+    QList<GoodsRecord *> rows;
+    GoodsTableError error;
+    if (!readGoodsTable(goodsTable, rows, error)) {
+        // Rows of earlier portions stay; this portion adds none.
+        qDeleteAll(rows);
+        if (error.kind == GoodsTableError::NotWellFormed) {
+            const QString column = QString::number(error.column);
+            const QString line = QString::number(error.line);
+            writeLog(QStringLiteral("Error XML data parse (%1. Col: %2. Line: %3)").arg(error.message, column, line));
+            addError(importantMessage, source,
+                     componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Error XML data parse (%1. Col: %2. Line: %3)"))
+                         .arg(error.message, column, line),
+                     uploadError);
+        } else {
+            writeLog(QStringLiteral("Error XML data parse"));
+            addError(importantMessage, source, componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Error XML data parse")), uploadError);
+        }
+        return false;
+    }
+    goodsList.append(rows);
+    writeLog(QStringLiteral("Total goods: %1").arg(goodsList.size()));
+
+    GroupRecord allGoods;
+    allGoods.number = 1;
+    allGoods.ownerGroup = -1;
+    allGoods.name = componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "All goods"));
+    const QList<GroupRecord *> groups{&allGoods};
+
+    bool result = true;
+    if (stateText == QLatin1String("last") && currentScaleModel() == 0) {
+        // The transaction replaces records by number only; clearing first
+        // drops goods the new catalogue no longer has.
+        driver->clearGoodsAndGroups();
+        if (driver->uploadGoods(groups, goodsList)) {
+            writeLog(QStringLiteral("Upload success."));
+        } else {
+            const QString reason = driver->lastErrorText();
+            writeLog(QStringLiteral("Error update goods info (%1)").arg(reason));
+            addError(importantMessage, source,
+                     componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Error update goods info (%1)")).arg(reason), uploadError);
+            result = false;
+        }
+        // A failed catalogue is not sent again with the next one.
+        qDeleteAll(goodsList);
+        goodsList.clear();
+    }
+    writeLog(QStringLiteral("<-- End %1.").arg(name));
+    return result;
+}
