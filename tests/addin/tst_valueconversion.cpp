@@ -43,8 +43,6 @@ private slots:
     void stringParam();
     void intParam_data();
     void intParam();
-    void boolParam_data();
-    void boolParam();
 };
 
 void TestValueConversion::stringResult_data()
@@ -206,35 +204,6 @@ void TestValueConversion::intParam()
     default: break;
     }
     QCOMPARE(::intParam(&value), expected);
-}
-
-void TestValueConversion::boolParam_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<double>("number");
-    QTest::addColumn<bool>("expected");
-    QTest::newRow("true") << int(VTYPE_BOOL) << 1.0 << true;
-    QTest::newRow("false") << int(VTYPE_BOOL) << 0.0 << false;
-    QTest::newRow("int zero") << int(VTYPE_INT) << 0.0 << false;
-    QTest::newRow("int one") << int(VTYPE_I4) << 1.0 << true;
-    QTest::newRow("double half") << int(VTYPE_R8) << 0.5 << true;
-    QTest::newRow("string") << int(VTYPE_PWSTR) << 0.0 << false;
-}
-
-void TestValueConversion::boolParam()
-{
-    QFETCH(int, type);
-    QFETCH(double, number);
-    QFETCH(bool, expected);
-    tVariant value = variantOf(static_cast<unsigned short>(type));
-    switch (type) {
-    case VTYPE_BOOL: std::memset(&value, 0, 8); value.vt = VTYPE_BOOL; value.bVal = number != 0; break;
-    case VTYPE_INT: value.intVal = int(number); break;
-    case VTYPE_I4: value.lVal = int32_t(number); break;
-    case VTYPE_R8: value.dblVal = number; break;
-    default: break;
-    }
-    QCOMPARE(::boolParam(&value), expected);
 }
 
 QTEST_APPLESS_MAIN(TestValueConversion)

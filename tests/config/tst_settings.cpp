@@ -86,15 +86,12 @@ void TestSettings::setByName_data()
     QTest::addColumn<QVariant>("expected");
 
     QTest::newRow("port as int") << "ScalePort" << int(VTYPE_INT) << QVariant(27706) << QVariant(27706);
-    QTest::newRow("port as I4") << "ScalePort" << int(VTYPE_I4) << QVariant(27707) << QVariant(27707);
     // The platform sends a number it could not fit in an integer as a double.
     QTest::newRow("port as double") << "ScalePort" << int(VTYPE_R8) << QVariant(27706.0) << QVariant(27706);
     QTest::newRow("port as 64-bit") << "ScalePort" << int(VTYPE_I8) << QVariant(qlonglong(27708)) << QVariant(27708);
     QTest::newRow("port as string") << "ScalePort" << int(VTYPE_PWSTR) << QVariant(QStringLiteral("27706")) << QVariant(0);
-    QTest::newRow("model as bool") << "ScaleModel" << int(VTYPE_BOOL) << QVariant(true) << QVariant(1);
     QTest::newRow("pictures empty") << "GoodsPicturesFromFiles" << int(VTYPE_EMPTY) << QVariant() << QVariant(0);
     QTest::newRow("ip") << "ScaleIP" << int(VTYPE_PWSTR) << QVariant(QStringLiteral("192.168.0.158")) << QVariant(QStringLiteral("192.168.0.158"));
-    QTest::newRow("ip as number") << "ScaleIP" << int(VTYPE_I4) << QVariant(12345) << QVariant(QString());
     QTest::newRow("ip null pointer") << "ScaleIP" << int(VTYPE_PWSTR) << QVariant() << QVariant(QString());
     QTest::newRow("login in Cyrillic") << "ConnectLogin" << int(VTYPE_PWSTR) << QVariant(QStringLiteral("оператор")) << QVariant(QStringLiteral("оператор"));
     QTest::newRow("password") << "ConnectPassword" << int(VTYPE_PWSTR) << QVariant(QStringLiteral("p@ss")) << QVariant(QStringLiteral("p@ss"));
