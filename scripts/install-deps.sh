@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12. Quiet when all is there.
+# Extra sets: LUMARO_WITH_CLANG=1 (fuzzing), LUMARO_WITH_MINGW=1 (Windows
+# compile checks), LUMARO_WITH_I386=1 (the Linux i386 build).
 set -euo pipefail
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
 
 packages=(build-essential cmake qtbase5-dev qttools5-dev qttools5-dev-tools zip unzip binutils)
 [ "${LUMARO_WITH_CLANG:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
+[ "${LUMARO_WITH_MINGW:-0}" = 1 ] && packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
+if [ "${LUMARO_WITH_I386:-0}" = 1 ]; then
+    dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+    packages+=(g++-multilib qtbase5-dev:i386)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -11,8 +21,6 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO=sudo
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -2,16 +2,24 @@
 # Builds everything and runs the whole test suite.
 #   scripts/test.sh            ordinary build in build/
 #   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build in build-san/
+#   scripts/test.sh --i386     32-bit Linux build in build-i386/
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
 
 dir=build
 opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-if [ "${1:-}" = "--sanitize" ]; then
-    dir=build-san
-    opts=(-DCMAKE_BUILD_TYPE=Debug -DLUMARO_SANITIZE=ON)
-fi
+case "${1:-}" in
+    --sanitize)
+        dir=build-san
+        opts=(-DCMAKE_BUILD_TYPE=Debug -DLUMARO_SANITIZE=ON) ;;
+    --i386)
+        export LUMARO_WITH_I386=1
+        dir=build-i386
+        opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake) ;;
+    "") ;;
+    *) echo "usage: scripts/test.sh [--sanitize|--i386]"; exit 2 ;;
+esac
+scripts/install-deps.sh
 cmake -S . -B "$dir" "${opts[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
 cd "$dir"
