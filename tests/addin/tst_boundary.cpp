@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <cstdio>
+
 class TestBoundary : public QObject
 {
     Q_OBJECT
@@ -16,6 +18,7 @@ private slots:
     void cleanup();
 
     void loadWritesBannerAndLoadLines();
+    void onlyTheFourExports();
     void classNames();
     void getClassObject_data();
     void getClassObject();
@@ -96,6 +99,24 @@ void TestBoundary::loadWritesBannerAndLoadLines()
     const int at = lines.indexOf(QRegularExpression(QStringLiteral(".*HModule=.*")));
     QCOMPARE(lines.value(at + 1), QString());
     QCOMPARE(messages.value(3), QStringLiteral("Load settings from file %1").arg(session.settingsPath()));
+}
+
+void TestBoundary::onlyTheFourExports()
+{
+    // What the dynamic symbol table offers to the platform, as nm lists it.
+    const QByteArray command = "nm -D --defined-only '" + QFile::encodeName(addinPath()) + "' 2>/dev/null";
+    FILE *pipe = popen(command.constData(), "r");
+    QVERIFY(pipe);
+    QStringList names;
+    char line[1024];
+    while (std::fgets(line, sizeof(line), pipe))
+        names << QString::fromLatin1(line).trimmed().section(QLatin1Char(' '), -1);
+    const int status = pclose(pipe);
+    if (status != 0 && names.isEmpty())
+        QSKIP("nm is not available");
+    names.sort();
+    QCOMPARE(names, QStringList({QStringLiteral("DestroyObject"), QStringLiteral("GetClassNames"),
+                                 QStringLiteral("GetClassObject"), QStringLiteral("SetPlatformCapabilities")}));
 }
 
 void TestBoundary::classNames()
