@@ -1,0 +1,592 @@
+// Clearing a scale and loading a goods catalogue in portions, as the
+// platform calls them on the built library, against the scale simulator on
+// its own thread. Prices are read through the system locale, which the
+// library takes when it starts: those cases run this executable again as a
+// child process with the locale in its environment.
+
+// ctest-timeout: 180
+
+#include "equipment/goodstable.h"
+#include "helper_addinsession.h"
+#include "scalesim/scalesim.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <cstdio>
+
+namespace {
+
+enum Method { SetParameter = 3, Open = 4, Close = 5, DeviceTest = 7, ClearGoods = 10, UploadGoods = 11 };
+
+const char priceProbeVariable[] = "LUMARO_PRICE_PROBE";
+
+QString table(const QStringList &rowAttributes)
+{
+    QString text = QStringLiteral("<Table>");
+    for (const QString &attributes : rowAttributes)
+        text += QStringLiteral("<Record %1/>").arg(attributes);
+    return text + QStringLiteral("</Table>");
+}
+
+QString shown(const SimGoods &goods)
+{
+    return QStringList{QString::number(goods.number), QString::number(goods.addCode), goods.name, QString::number(goods.price),
+                       QString::number(goods.shelfLife), QString::number(goods.ownerGroup)}
+        .join(QLatin1Char('|'));
+}
+
+QStringList shown(const QList<SimGoods> &goods)
+{
+    QStringList lines;
+    for (const SimGoods &item : goods)
+        lines << shown(item);
+    return lines;
+}
+
+QStringList commands(const QList<SimRequest> &requests)
+{
+    QStringList names;
+    for (const SimRequest &request : requests)
+        names << request.command;
+    return names;
+}
+
+QStringList frame(long method, const QString &name, const QStringList &inner)
+{
+    return QStringList{QStringLiteral("--> Begin Lumaro1CDriverNative::CallAsFunc."), QStringLiteral("%1-%2").arg(method).arg(name)}
+        + inner + QStringList{QStringLiteral("<-- End Lumaro1CDriverNative::CallAsFunc.")};
+}
+
+// One platform with one opened scale against one simulator: what the tests
+// and the locale probe share.
+class Bench
+{
+public:
+    bool start(AddinSession &session, ScaleSimHost &sim)
+    {
+        m_platform = &session.platform();
+        if (!sim.start())
+            return false;
+        component = m_platform->createObject();
+        return component && set(QStringLiteral("ScaleIP"), QStringLiteral("127.0.0.1"))
+            && set(QStringLiteral("ScalePort"), int(sim.port())) && set(QStringLiteral("ScaleModel"), 0);
+    }
+
+    QVariant call(long method, VariantArray &params)
+    {
+        VariantArray result(1);
+        if (!m_platform->callAsFunc(component, method, result, params))
+            return QStringLiteral("not handled");
+        return result.value(0);
+    }
+
+    bool set(const QString &name, const QVariant &value)
+    {
+        VariantArray params(2);
+        params.setString(0, name);
+        if (value.type() == QVariant::String)
+            params.setString(1, value.toString());
+        else
+            params.setI4(1, value.toInt());
+        return call(SetParameter, params) == QVariant(true);
+    }
+
+    QString open()
+    {
+        VariantArray params(1);
+        if (call(Open, params) != QVariant(true))
+            return QString();
+        return params.text(0);
+    }
+
+    QVariant upload(const QString &deviceId, const QString &goodsTable, const QString &state)
+    {
+        VariantArray params(3);
+        params.setString(0, deviceId).setString(1, goodsTable).setString(2, state);
+        return call(UploadGoods, params);
+    }
+
+    IComponentBase *component = nullptr;
+
+private:
+    FakePlatform *m_platform = nullptr;
+};
+
+// The child: uploads prices as texts under the locale it was started with
+// and prints what the scale received.
+int runPriceProbe()
+{
+    AddinSession session;
+    if (!session.load()) {
+        std::fputs("cannot load the add-in\n", stderr);
+        return 2;
+    }
+    int status = 0;
+    {
+        ScaleSimHost sim;
+        Bench bench;
+        const QString deviceId = bench.start(session, sim) ? bench.open() : QString();
+        const QStringList prices = QString::fromUtf8(qgetenv("LUMARO_PROBE_PRICES")).split(QLatin1Char(' '));
+        QStringList rows;
+        for (int i = 0; i < prices.size(); ++i)
+            rows << QStringLiteral("PLU=\"%1\" Code=\"%1\" Name=\"%1\" Price=\"%2\"").arg(i + 1).arg(prices.at(i));
+        if (deviceId.isEmpty() || bench.upload(deviceId, table(rows), QStringLiteral("last")) != QVariant(true)) {
+            std::fputs("the upload failed\n", stderr);
+            status = 3;
+        }
+        QJsonArray received;
+        for (const SimGoods &goods : sim.goods())
+            received.append(goods.price);
+        const QJsonObject report{{QStringLiteral("decimalPoint"), QString(QLocale().decimalPoint())}, {QStringLiteral("prices"), received}};
+        std::fputs(QJsonDocument(report).toJson(QJsonDocument::Compact).constData(), stdout);
+        session.platform().destroyObject(&bench.component);
+    }
+    session.unload();
+    return status;
+}
+
+} // namespace
+
+class TestGoodsTransfer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void twoPortions();
+    void rowRules_data();
+    void rowRules();
+    void pricesFollowLocale_data();
+    void pricesFollowLocale();
+    void badTable_data();
+    void badTable();
+    void portionsNotSent_data();
+    void portionsNotSent();
+    void finalPortionFails_data();
+    void finalPortionFails();
+    void destroyingReleasesSessions();
+    void clearGoods_data();
+    void clearGoods();
+    void noBlocksLeftOver();
+
+private:
+    FakePlatform &platform() { return session.platform(); }
+    QList<FakeConnection::ErrorReport> errors() { return platform().connection().errors(); }
+
+    AddinSession session;
+    // After the session: stopped before the library takes the application away.
+    ScaleSimHost sim;
+    Bench bench;
+    QString deviceId;
+    QStringList oldCatalogue;
+};
+
+void TestGoodsTransfer::initTestCase()
+{
+    // The library makes the application object the simulator's thread needs.
+    QVERIFY2(session.load(), qPrintable(platform().errorString()));
+    QVERIFY(bench.start(session, sim));
+    platform().destroyObject(&bench.component);
+}
+
+void TestGoodsTransfer::init()
+{
+    bench.component = platform().createObject();
+    QVERIFY(bench.component);
+    QVERIFY(bench.set(QStringLiteral("ScaleModel"), 0));
+    sim.clearFault();
+    SimGoods old;
+    old.number = 99;
+    old.name = QStringLiteral("Old");
+    sim.setCatalogue({SimGroup{7, 0, QStringLiteral("Old group")}}, {old});
+    deviceId = bench.open();
+    QCOMPARE(deviceId, QStringLiteral("1"));
+    sim.clearRequests();
+    platform().connection().clear();
+    session.markLog();
+}
+
+void TestGoodsTransfer::cleanup()
+{
+    sim.clearFault();
+    if (bench.component)
+        platform().destroyObject(&bench.component);
+}
+
+void TestGoodsTransfer::twoPortions()
+{
+    const QString first = table({QStringLiteral("PLU=\"10\" Code=\"2000010\" Name=\"Apples\" Price=\"89.90\" ShelfLife=\"14\""),
+                                 QStringLiteral("PLU=\"11\" Code=\"2000011\" Name=\"Pears\" Price=\"120,5\"")});
+    QCOMPARE(bench.upload(deviceId, first, QString()), QVariant(true));
+    QVERIFY(sim.requests().isEmpty());
+    QCOMPARE(session.newMessages(),
+             frame(UploadGoods, QStringLiteral("UploadGoods"),
+                   {QStringLiteral("eUploadGoods: 3. Device ID: 1. State: "),
+                    QStringLiteral("--> Begin Lumaro1CDriverNative::uploadGoodsToScale."),
+                    QStringLiteral("Find scale. Scale ID: 1. State data: ."), QStringLiteral("Goods data: %1.").arg(first),
+                    QStringLiteral("Total goods: 2"), QStringLiteral("<-- End Lumaro1CDriverNative::uploadGoodsToScale.")}));
+
+    session.markLog();
+    const QString second = table({QStringLiteral("PLU=\"12\" Code=\"2000012\" Name=\"Plums\" Price=\"3\" Description=\"blue\"")});
+    QCOMPARE(bench.upload(deviceId, second, QStringLiteral("last")), QVariant(true));
+    QCOMPARE(commands(sim.requests()),
+             (QStringList{"Link", "ClearGoodsAndGroups", "Link", "BeginUpdate", "UpdateGroups", "UpdateGoods", "UpdateGoods", "UpdateGoods",
+                          "EndUpdate"}));
+    const QList<SimGroup> groups = sim.groups();
+    QCOMPARE(groups.size(), 1);
+    QCOMPARE(groups.first().number, 1);
+    QCOMPARE(groups.first().ownerGroup, -1);
+    QCOMPARE(groups.first().name, QStringLiteral("All goods"));
+    QCOMPARE(shown(sim.goods()),
+             (QStringList{"10|2000010|Apples|89.9|14|1", "11|2000011|Pears|120.5|0|1", "12|2000012|Plums|3|0|1"}));
+    const QStringList log = session.newMessages();
+    QVERIFY(log.contains(QStringLiteral("Total goods: 3")));
+    QVERIFY(log.contains(QStringLiteral("Upload success.")));
+    QVERIFY(errors().isEmpty());
+
+    // The list went with the transfer: a last portion with no rows has nothing to send.
+    QCOMPARE(bench.upload(deviceId, table({}), QStringLiteral("last")), QVariant(false));
+    QCOMPARE(errors().size(), 1);
+    QCOMPARE(errors().first().description, QStringLiteral("Error update goods info (NoPLUForTransfer)"));
+    QCOMPARE(errors().first().source, QStringLiteral("UploadGoods"));
+    QCOMPARE(errors().first().number, 4L);
+    QCOMPARE(errors().first().code, quint16(1003));
+}
+
+void TestGoodsTransfer::rowRules_data()
+{
+    QTest::addColumn<QString>("attributes");
+    QTest::addColumn<QString>("received"); // empty: the row is skipped
+
+    QTest::newRow("all fields") << "PLU=\"5\" Code=\"105\" Name=\"Milk\" Price=\"1.5\" ShelfLife=\"7\"" << "5|105|Milk|1.5|7|1";
+    QTest::newRow("PLU 0") << "PLU=\"0\" Code=\"105\" Name=\"Milk\" Price=\"1\"" << "";
+    QTest::newRow("PLU negative") << "PLU=\"-5\" Code=\"105\" Name=\"Milk\" Price=\"1\"" << "";
+    QTest::newRow("PLU beyond 32 bits") << "PLU=\"4294967301\" Code=\"105\" Name=\"Milk\" Price=\"1\"" << "";
+    QTest::newRow("PLU at the limit") << "PLU=\"999999999\" Code=\"105\" Name=\"Milk\" Price=\"1\"" << "999999999|105|Milk|1|0|1";
+    QTest::newRow("PLU over the limit") << "PLU=\"1000000000\" Code=\"105\" Name=\"Milk\" Price=\"1\"" << "0|105|Milk|1|0|1";
+    QTest::newRow("Code not a number") << "PLU=\"5\" Code=\"10x\" Name=\"Milk\" Price=\"1\"" << "";
+    QTest::newRow("no Code") << "PLU=\"5\" Name=\"Milk\" Price=\"1\"" << "";
+    QTest::newRow("empty Name") << "PLU=\"5\" Code=\"105\" Name=\"\" Price=\"1\"" << "";
+    QTest::newRow("no Price") << "PLU=\"5\" Code=\"105\" Name=\"Milk\"" << "";
+    QTest::newRow("Price not a number") << "PLU=\"5\" Code=\"105\" Name=\"Milk\" Price=\"free\"" << "5|105|Milk|0|0|1";
+    QTest::newRow("ShelfLife 9999") << "PLU=\"5\" Code=\"105\" Name=\"Milk\" Price=\"1\" ShelfLife=\"9999\"" << "5|105|Milk|1|9999|1";
+    QTest::newRow("ShelfLife 10000") << "PLU=\"5\" Code=\"105\" Name=\"Milk\" Price=\"1\" ShelfLife=\"10000\"" << "5|105|Milk|1|364|1";
+    QTest::newRow("ShelfLife -5") << "PLU=\"5\" Code=\"105\" Name=\"Milk\" Price=\"1\" ShelfLife=\"-5\"" << "5|105|Milk|1|-5|1";
+    QTest::newRow("ShelfLife -10000") << "PLU=\"5\" Code=\"105\" Name=\"Milk\" Price=\"1\" ShelfLife=\"-10000\"" << "5|105|Milk|1|364|1";
+    QTest::newRow("name kept as written") << "PLU=\"5\" Code=\"105\" Name=\" Молоко &amp; %1 \" Price=\"1\"" << "5|105| Молоко & %1 |1|0|1";
+}
+
+void TestGoodsTransfer::rowRules()
+{
+    QFETCH(QString, attributes);
+    QFETCH(QString, received);
+
+    // A valid row beside it: a final portion always has something to send.
+    const QString anchor = QStringLiteral("PLU=\"1\" Code=\"1\" Name=\"Anchor\" Price=\"2\"");
+    QCOMPARE(bench.upload(deviceId, table({anchor, attributes}), QStringLiteral("last")), QVariant(true));
+    QStringList expected{QStringLiteral("1|1|Anchor|2|0|1")};
+    if (!received.isEmpty())
+        expected << received;
+    QCOMPARE(shown(sim.goods()), expected);
+    QVERIFY(errors().isEmpty());
+}
+
+void TestGoodsTransfer::pricesFollowLocale_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("decimalPoint");
+
+    QTest::newRow("en_US") << "en_US.UTF-8" << ".";
+    QTest::newRow("ru_RU") << "ru_RU.UTF-8" << ",";
+}
+
+void TestGoodsTransfer::pricesFollowLocale()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, decimalPoint);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"LC_ALL", "LANG", "LANGUAGE", "LC_MESSAGES", "LC_CTYPE", "LC_NUMERIC"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("LC_ALL"), locale);
+    environment.insert(QString::fromLatin1(priceProbeVariable), QStringLiteral("1"));
+    environment.insert(QStringLiteral("LUMARO_PROBE_PRICES"), QStringLiteral("1,5 1.5 12,50 7"));
+
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray errorOutput = child.readAllStandardError();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, errorOutput.constData());
+    const QJsonObject report = QJsonDocument::fromJson(child.readAllStandardOutput()).object();
+    // The child really ran under that locale.
+    QCOMPARE(report.value(QStringLiteral("decimalPoint")).toString(), decimalPoint);
+    QCOMPARE(report.value(QStringLiteral("prices")).toArray(), (QJsonArray{1.5, 1.5, 12.5, 7}));
+}
+
+void TestGoodsTransfer::badTable_data()
+{
+    QTest::addColumn<QString>("goodsTable");
+    QTest::addColumn<int>("paramCount");
+    QTest::addColumn<bool>("wellFormed");
+
+    QTest::newRow("other root") << "<Goods><Record PLU=\"5\" Code=\"5\" Name=\"A\" Price=\"1\"/></Goods>" << 3 << true;
+    QTest::newRow("root in lower case") << "<table><Record PLU=\"5\" Code=\"5\" Name=\"A\" Price=\"1\"/></table>" << 3 << true;
+    QTest::newRow("truncated") << "<Table>\n<Record PLU=\"5\" Code=\"5\" Name=\"A\" Pri" << 3 << false;
+    QTest::newRow("unclosed root") << "<Table><Record PLU=\"5\" Code=\"5\" Name=\"A\" Price=\"1\"/>" << 3 << false;
+    QTest::newRow("empty text") << "" << 3 << false;
+    // The table is the second parameter: missing, it reads as empty.
+    QTest::newRow("no table parameter") << "" << 1 << false;
+}
+
+void TestGoodsTransfer::badTable()
+{
+    QFETCH(QString, goodsTable);
+    QFETCH(int, paramCount);
+    QFETCH(bool, wellFormed);
+
+    // An earlier portion is kept whatever this one holds.
+    const QString kept = QStringLiteral("PLU=\"1\" Code=\"1\" Name=\"Kept\" Price=\"2\"");
+    QCOMPARE(bench.upload(deviceId, table({kept}), QString()), QVariant(true));
+    session.markLog();
+
+    VariantArray params(paramCount);
+    params.setString(0, deviceId);
+    if (paramCount > 1)
+        params.setString(1, goodsTable).setString(2, QStringLiteral("last"));
+    QCOMPARE(bench.call(UploadGoods, params), QVariant(false));
+    QVERIFY(sim.requests().isEmpty());
+
+    QString expected = QStringLiteral("Error XML data parse");
+    if (!wellFormed) {
+        // The reader's own account of where the text broke.
+        QList<GoodsRecord *> none;
+        GoodsTableError error;
+        QVERIFY(!readGoodsTable(goodsTable, none, error));
+        QCOMPARE(error.kind, GoodsTableError::NotWellFormed);
+        QVERIFY(!error.message.isEmpty());
+        expected = QStringLiteral("Error XML data parse (%1. Col: %2. Line: %3)").arg(error.message).arg(error.column).arg(error.line);
+    }
+    QCOMPARE(errors().size(), 1);
+    QCOMPARE(errors().first().code, quint16(1003));
+    QCOMPARE(errors().first().source, QStringLiteral("UploadGoods"));
+    QCOMPARE(errors().first().description, expected);
+    QCOMPARE(errors().first().number, 4L);
+    const QStringList log = session.newMessages();
+    QVERIFY(log.contains(expected));
+    QVERIFY(!log.contains(QStringLiteral("<-- End Lumaro1CDriverNative::uploadGoodsToScale.")));
+
+    QCOMPARE(bench.upload(deviceId, table({}), QStringLiteral("last")), QVariant(true));
+    QCOMPARE(shown(sim.goods()), QStringList{QStringLiteral("1|1|Kept|2|0|1")});
+}
+
+void TestGoodsTransfer::portionsNotSent_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<int>("paramCount");
+    QTest::addColumn<bool>("collected");
+
+    QTest::newRow("state Last") << "1" << "Last" << 3 << true;
+    QTest::newRow("state LAST") << "1" << "LAST" << 3 << true;
+    QTest::newRow("state with a space") << "1" << "last " << 3 << true;
+    QTest::newRow("empty state") << "1" << "" << 3 << true;
+    QTest::newRow("no state parameter") << "1" << "" << 2 << true;
+    QTest::newRow("unknown ID") << "2" << "last" << 3 << false;
+    QTest::newRow("empty ID") << "" << "last" << 3 << false;
+    QTest::newRow("ID with a space") << "1 " << "last" << 3 << false;
+}
+
+void TestGoodsTransfer::portionsNotSent()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, state);
+    QFETCH(int, paramCount);
+    QFETCH(bool, collected);
+
+    VariantArray params(paramCount);
+    params.setString(0, id).setString(1, table({QStringLiteral("PLU=\"5\" Code=\"5\" Name=\"Portion\" Price=\"1\"")}));
+    if (paramCount > 2)
+        params.setString(2, state);
+    QCOMPARE(bench.call(UploadGoods, params), QVariant(collected));
+    QVERIFY(sim.requests().isEmpty());
+    QVERIFY(errors().isEmpty());
+    if (!collected)
+        QVERIFY(session.newMessages().contains(QStringLiteral("Error find scale in list.")));
+
+    QCOMPARE(bench.upload(deviceId, table({QStringLiteral("PLU=\"1\" Code=\"1\" Name=\"Last\" Price=\"1\"")}), QStringLiteral("last")),
+             QVariant(true));
+    QStringList expected;
+    if (collected)
+        expected << QStringLiteral("5|5|Portion|1|0|1");
+    expected << QStringLiteral("1|1|Last|1|0|1");
+    QCOMPARE(shown(sim.goods()), expected);
+}
+
+void TestGoodsTransfer::finalPortionFails_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("reason");
+
+    const int refuse = int(SimFaultKind::RefuseByText);
+    QTest::newRow("second goods refused") << "UpdateGoods" << 2 << refuse << "ErrorInReceivedData";
+    QTest::newRow("group refused") << "UpdateGroups" << 1 << refuse << "ErrorInReceivedData";
+    QTest::newRow("commit refused") << "EndUpdate" << 1 << refuse << "ErrorInReceivedData";
+    QTest::newRow("goods unanswered") << "UpdateGoods" << 1 << int(SimFaultKind::Silent) << "No answer from scale";
+    QTest::newRow("connection closed") << "BeginUpdate" << 1 << int(SimFaultKind::CloseConnection) << "No answer from scale";
+}
+
+void TestGoodsTransfer::finalPortionFails()
+{
+    QFETCH(QString, command);
+    QFETCH(int, nth);
+    QFETCH(int, fault);
+    QFETCH(QString, reason);
+
+    SimFault simFault;
+    simFault.kind = SimFaultKind(fault);
+    simFault.command = command;
+    simFault.nth = nth;
+    sim.setFault(simFault);
+
+    const QStringList rows{QStringLiteral("PLU=\"10\" Code=\"10\" Name=\"A\" Price=\"1\""), QStringLiteral("PLU=\"11\" Code=\"11\" Name=\"B\" Price=\"1\""),
+                           QStringLiteral("PLU=\"12\" Code=\"12\" Name=\"C\" Price=\"1\"")};
+    QCOMPARE(bench.upload(deviceId, table(rows.mid(0, 2)), QString()), QVariant(true));
+    QCOMPARE(bench.upload(deviceId, table(rows.mid(2)), QStringLiteral("last")), QVariant(false));
+
+    const QString text = QStringLiteral("Error update goods info (%1)").arg(reason);
+    QCOMPARE(errors().size(), 1);
+    QCOMPARE(errors().first().code, quint16(1003));
+    QCOMPARE(errors().first().source, QStringLiteral("UploadGoods"));
+    QCOMPARE(errors().first().description, text);
+    QCOMPARE(errors().first().number, 4L);
+    QVERIFY(session.newMessages().contains(text));
+    // Cleared first; the failed transaction never took effect.
+    QVERIFY(sim.goods().isEmpty());
+    QVERIFY(sim.groups().isEmpty());
+
+    // The failed rows are not sent again with the next catalogue.
+    sim.clearFault();
+    QCOMPARE(bench.upload(deviceId, table({QStringLiteral("PLU=\"20\" Code=\"20\" Name=\"Next\" Price=\"1\"")}), QStringLiteral("last")),
+             QVariant(true));
+    QCOMPARE(shown(sim.goods()), QStringList{QStringLiteral("20|20|Next|1|0|1")});
+}
+
+void TestGoodsTransfer::destroyingReleasesSessions()
+{
+    // A refused transaction leaves the session's connection open.
+    SimFault refuse;
+    refuse.kind = SimFaultKind::RefuseByText;
+    refuse.command = QStringLiteral("UpdateGoods");
+    sim.setFault(refuse);
+    QCOMPARE(bench.upload(deviceId, table({QStringLiteral("PLU=\"1\" Code=\"1\" Name=\"A\" Price=\"1\"")}), QStringLiteral("last")),
+             QVariant(false));
+    QVERIFY(sim.waitForOpenConnections(1, 2000));
+
+    // The platform drops the component without closing: the driver goes with it.
+    platform().destroyObject(&bench.component);
+    QVERIFY(sim.waitForOpenConnections(0, 2000));
+}
+
+void TestGoodsTransfer::clearGoods_data()
+{
+    QTest::addColumn<QVariant>("id");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<bool>("result");
+
+    QTest::newRow("listed") << QVariant(QStringLiteral("1")) << false << true;
+    QTest::newRow("scale refuses") << QVariant(QStringLiteral("1")) << true << false;
+    QTest::newRow("unknown ID") << QVariant(QStringLiteral("2")) << false << false;
+    QTest::newRow("number 1") << QVariant(1) << false << false;
+    QTest::newRow("no parameter") << QVariant() << false << false;
+}
+
+void TestGoodsTransfer::clearGoods()
+{
+    QFETCH(QVariant, id);
+    QFETCH(bool, refused);
+    QFETCH(bool, result);
+
+    if (refused) {
+        SimFault refuse;
+        refuse.kind = SimFaultKind::RefuseByText;
+        refuse.command = QStringLiteral("ClearGoodsAndGroups");
+        sim.setFault(refuse);
+    }
+    VariantArray params(id.isValid() ? 1 : 0);
+    if (id.type() == QVariant::String)
+        params.setString(0, id.toString());
+    else if (id.isValid())
+        params.setI4(0, id.toInt());
+    QCOMPARE(bench.call(ClearGoods, params), QVariant(result));
+
+    const bool listed = id.type() == QVariant::String && id.toString() == QLatin1String("1");
+    QCOMPARE(sim.requests(QStringLiteral("ClearGoodsAndGroups")).size(), listed ? 1 : 0);
+    QCOMPARE(sim.goods().isEmpty(), result);
+    const QStringList log = session.newMessages();
+    if (refused) {
+        QCOMPARE(errors().size(), 1);
+        QCOMPARE(errors().first().code, quint16(1003));
+        QCOMPARE(errors().first().source, QStringLiteral("ClearGoods"));
+        QCOMPARE(errors().first().description, QStringLiteral("Error clear goods data"));
+        QCOMPARE(errors().first().number, 5L);
+    } else {
+        QVERIFY(errors().isEmpty());
+    }
+    if (result) {
+        QCOMPARE(log,
+                 frame(ClearGoods, QStringLiteral("ClearGoods"),
+                       {QStringLiteral("eClearGoods: 1. Device ID: 1."), QStringLiteral("--> Begin Lumaro1CDriverNative::clearGoodsInScale."),
+                        QStringLiteral("Find scale. Scale ID: 1."), QStringLiteral("127.0.0.1:%1").arg(sim.port()),
+                        QStringLiteral("<-- End Lumaro1CDriverNative::clearGoodsInScale.")}));
+    } else {
+        QVERIFY(!log.contains(QStringLiteral("<-- End Lumaro1CDriverNative::clearGoodsInScale.")));
+        QCOMPARE(log.contains(QStringLiteral("Error find scale in list.")), !listed);
+    }
+}
+
+void TestGoodsTransfer::noBlocksLeftOver()
+{
+    platform().destroyObject(&bench.component);
+    const FakeMemoryManager &memory = platform().memory();
+    const int live = memory.liveCount();
+
+    bench.component = platform().createObject();
+    VariantArray testParams(2);
+    QCOMPARE(bench.call(DeviceTest, testParams), QVariant(true));
+    const QString id = bench.open();
+    QCOMPARE(id, QStringLiteral("1"));
+    QCOMPARE(bench.upload(id, table({QStringLiteral("PLU=\"1\" Code=\"1\" Name=\"A\" Price=\"1\"")}), QStringLiteral("")), QVariant(true));
+    QCOMPARE(bench.upload(id, table({QStringLiteral("PLU=\"2\" Code=\"2\" Name=\"B\" Price=\"1\"")}), QStringLiteral("last")), QVariant(true));
+    VariantArray closeParams(1);
+    closeParams.setString(0, id);
+    QCOMPARE(bench.call(Close, closeParams), QVariant(true));
+    platform().destroyObject(&bench.component);
+
+    QCOMPARE(memory.liveCount(), live);
+    QCOMPARE(memory.foreignFrees(), 0);
+    QCOMPARE(platform().foreignStrings(), 0);
+    QVERIFY(sim.waitForOpenConnections(0, 2000));
+}
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet(priceProbeVariable))
+        return runPriceProbe();
+    // English texts; the library makes the application object.
+    qputenv("LC_ALL", "en_US.UTF-8");
+    TestGoodsTransfer test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_goodstransfer.moc"
