@@ -300,7 +300,6 @@ void TestDeviceSessions::closeUnknown_data()
 
     QTest::newRow("never handed out") << QVariant(QStringLiteral("7")) << "7";
     QTest::newRow("leading zero") << QVariant(QStringLiteral("01")) << "01";
-    QTest::newRow("leading space") << QVariant(QStringLiteral(" 1")) << " 1";
     QTest::newRow("empty") << QVariant(QString()) << "";
     // Not a string: read as empty, never as the number's digits.
     QTest::newRow("number 1") << QVariant(1) << "";
