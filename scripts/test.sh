@@ -20,6 +20,7 @@ case "${1:-}" in
     *) echo "usage: scripts/test.sh [--sanitize|--i386]"; exit 2 ;;
 esac
 scripts/install-deps.sh
+if [ "$dir" = build-i386 ]; then scripts/enable-i386-exec.sh; fi
 cmake -S . -B "$dir" "${opts[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
 cd "$dir"
