@@ -306,8 +306,12 @@ private:
 
         const QStringRef number(&m_text, offset, length);
         bool converted = false;
-        if (number.contains(QLatin1Char('.')))
-            return number.toDouble();
+        if (number.contains(QLatin1Char('.'))) {
+            // Out of range reads as no number, not as an infinity that no
+            // writer can put back on the wire.
+            const double d = number.toDouble(&converted);
+            return converted ? d : 0.0;
+        }
         if (negative) {
             const int i = number.toInt(&converted, 10);
             if (converted)
