@@ -1,0 +1,162 @@
+// Whatever bytes a scale sends, a live driver ends with success or one of its
+// connection codes: no crash, no other code, and no success without an
+// answer to every request.
+//
+// Input: the first byte picks what the driver does ('0' to '5'; other bytes
+// wrap around); the rest, split at every line that holds only "--", is what
+// the scale sends on each connection: the greeting, then one message per
+// request. A line that holds only "~" sends a message in two pieces.
+#include "fuzzsupport.h"
+#include "loopbackscale.h"
+
+#include "equipment/goodsrecord.h"
+#include "scale/lumarodriver.h"
+
+#include <QHostAddress>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QByteArray separator = QByteArrayLiteral("\n--\n");
+
+enum Operation {
+    CheckConnection,
+    Link,
+    ClearGoods,
+    SetDateTime,
+    UploadGoods,
+    WeightGrams,
+    OperationCount
+};
+
+// The greeting and the Link answer, then the operation's own answers.
+int messagesForSuccess(Operation operation)
+{
+    switch (operation) {
+    case Link:
+        return 2;
+    case UploadGoods:
+        // BeginUpdate, one group, two goods, EndUpdate.
+        return 2 + 5;
+    default:
+        return 3;
+    }
+}
+
+class ProbedDriver : public LumaroDriver
+{
+public:
+    using LumaroDriver::link;
+};
+
+QList<QByteArray> splitMessages(const QByteArray &bytes)
+{
+    QList<QByteArray> messages;
+    int from = 0;
+    for (;;) {
+        const int at = bytes.indexOf(separator, from);
+        if (at < 0)
+            break;
+        messages.append(bytes.mid(from, at - from));
+        from = at + separator.size();
+    }
+    messages.append(bytes.mid(from));
+    return messages;
+}
+
+bool uploadTwoGoods(LumaroDriver &driver)
+{
+    GroupRecord group;
+    group.number = 1;
+    group.name = QStringLiteral("All goods");
+    GoodsRecord first;
+    first.name = QStringLiteral("Apples");
+    first.number = 1;
+    first.setAdditionalCode(2000001);
+    first.price = 99.9;
+    first.ownerGroup = 1;
+    GoodsRecord second = first;
+    second.name = QStringLiteral("Груши");
+    second.number = 2;
+    second.price = 120.5;
+    return driver.uploadGoods({&group}, {&first, &second});
+}
+
+bool runOperation(ProbedDriver &driver, Operation operation, int &grams)
+{
+    switch (operation) {
+    case CheckConnection:
+        if (!driver.checkConnection())
+            return false;
+        // Everything the answer filled in is read back once.
+        (void)driver.reportedModel().size();
+        (void)driver.reportedVersion().size();
+        (void)driver.reportedSerialNumber().size();
+        (void)driver.reportedCompileDate().isValid();
+        (void)driver.weighingState().weight;
+        return true;
+    case Link:
+        return driver.link();
+    case ClearGoods:
+        return driver.clearGoodsAndGroups();
+    case SetDateTime:
+        return driver.setDateTime(QDateTime(QDate(2019, 3, 5), QTime(14, 7, 9)));
+    case UploadGoods:
+        return uploadTwoGoods(driver);
+    case WeightGrams:
+        grams = driver.weightGrams();
+        return driver.lastError() == 0;
+    case OperationCount:
+        break;
+    }
+    return false;
+}
+
+LoopbackScale &loopbackScale()
+{
+    static LoopbackScale scale;
+    static const bool started = scale.start();
+    FUZZ_CHECK(started, QStringLiteral("no loopback port"));
+    return scale;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    prepareFuzzProcess();
+    LoopbackScale &scale = loopbackScale();
+
+    const Operation operation = size > 0 ? Operation(uint8_t(data[0] - '0') % OperationCount) : CheckConnection;
+    const QList<QByteArray> messages = size > 0 ? splitMessages(fuzzBytes(data + 1, size - 1)) : QList<QByteArray>();
+    scale.setMessages(messages);
+
+    bool succeeded = false;
+    int code = 0;
+    int grams = 0;
+    {
+        ProbedDriver driver;
+        driver.setHostAddress(QHostAddress(QHostAddress::LocalHost));
+        driver.setPort(scale.port());
+        driver.initialize();
+        succeeded = runOperation(driver, operation, grams);
+        code = driver.lastError();
+    }
+    // The driver has closed its connection; the scale sees that at once.
+    FUZZ_CHECK(scale.waitUntilIdle(10000), QStringLiteral("the scale is still serving"));
+
+    const QString what = QStringLiteral("operation %1, %2 messages, code %3")
+                             .arg(int(operation))
+                             .arg(messages.size())
+                             .arg(code);
+    if (qEnvironmentVariableIsSet("LUMARO_FUZZ_VERBOSE"))
+        std::fprintf(stderr, "  %s, %s\n", qPrintable(what), succeeded ? "succeeded" : "failed");
+    FUZZ_CHECK(code == 0 || code == 1 || code == 2 || code == 12, what);
+    FUZZ_CHECK(succeeded == (code == 0), what);
+    FUZZ_CHECK(!succeeded || messages.size() >= messagesForSuccess(operation), what);
+    FUZZ_CHECK(succeeded || grams == 0, what);
+    return 0;
+}
