@@ -7,6 +7,13 @@
 #include <QElapsedTimer>
 #include <QTcpSocket>
 
+#if defined(Q_OS_UNIX)
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#endif
+
 namespace {
 
 const int noConnectCode = 1;
@@ -18,6 +25,66 @@ QString decodeAnswer(const QByteArray &bytes)
 {
     const int end = bytes.indexOf('\0');
     return QString::fromUtf8(bytes.constData(), end < 0 ? bytes.size() : end);
+}
+
+// What the last parse of the answer bytes gave; `parsed` is false when no
+// bytes came at all.
+struct AnswerReading
+{
+    QVariant value;
+    bool complete = false;
+    bool parsed = false;
+};
+
+// The end of an answer is known only by its bytes reading as a whole
+// document, so everything so far is read again after each chunk. The loop
+// stops right after a parse or without new bytes, so the last parse always
+// matches the buffer as it is left.
+void readAnswerBytes(QTcpSocket *socket, QByteArray &buffer, AnswerReading &reading)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (socket->bytesAvailable() > 0 && buffer.size() < LumaroDriver::maxAnswerBytes) {
+        const qint64 room = LumaroDriver::maxAnswerBytes - buffer.size();
+        buffer.append(socket->read(qMin(socket->bytesAvailable(), room)));
+        reading.value = MJson::parse(decodeAnswer(buffer), reading.complete);
+        reading.parsed = true;
+        if (reading.complete || elapsed.hasExpired(LumaroDriver::maxAnswerMs))
+            break;
+        socket->waitForReadyRead(LumaroDriver::nextBytesWaitMs);
+    }
+}
+
+// Hands the request straight to the kernel. QTcpSocket::write would queue it
+// and switch the socket's write notifier on and off around the flush: two
+// calls into the host's event dispatcher (with GLib, two wake-up writes) and
+// a poll per request, although no event loop runs. Returns the bytes sent;
+// whatever the kernel does not take at once (a full buffer, an error) is left
+// to the socket as before, so a failing connection ends exactly as it did.
+qint64 sendDirectly(QTcpSocket *socket, const QByteArray &bytes)
+{
+#if defined(Q_OS_UNIX) && defined(MSG_NOSIGNAL)
+    if (socket->bytesToWrite() > 0)
+        return 0;
+    const int fd = int(socket->socketDescriptor());
+    if (fd < 0)
+        return 0;
+    qint64 sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t written = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        if (written > 0)
+            sent += written;
+        else if (written < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+    return sent;
+#else
+    Q_UNUSED(socket);
+    Q_UNUSED(bytes);
+    return 0;
+#endif
 }
 
 } // namespace
@@ -92,19 +159,8 @@ bool LumaroDriver::awaitAnswer()
 
 QByteArray &LumaroDriver::readResponse(QByteArray &buffer)
 {
-    // The end of an answer is known only by its bytes reading as a whole
-    // document, so everything so far is read again after each chunk.
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (socket->bytesAvailable() > 0 && buffer.size() < maxAnswerBytes) {
-        const qint64 room = maxAnswerBytes - buffer.size();
-        buffer.append(socket->read(qMin(socket->bytesAvailable(), room)));
-        bool complete = false;
-        MJson::parse(decodeAnswer(buffer), complete);
-        if (complete || elapsed.hasExpired(maxAnswerMs))
-            break;
-        socket->waitForReadyRead(nextBytesWaitMs);
-    }
+    AnswerReading reading;
+    readAnswerBytes(socket, buffer, reading);
     return buffer;
 }
 
@@ -113,7 +169,10 @@ void LumaroDriver::writeRequest(const QByteArray &request)
     // A request to a closed connection is found out by the wait for its answer.
     if (socket->state() != QAbstractSocket::ConnectedState)
         return;
-    socket->write(request);
+    const qint64 sent = sendDirectly(socket, request);
+    if (sent == request.size())
+        return;
+    socket->write(request.constData() + sent, request.size() - sent);
     // No event loop would ever send the bytes: push them out here.
     while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(writeWaitMs)) {
     }
@@ -122,10 +181,13 @@ void LumaroDriver::writeRequest(const QByteArray &request)
 QVariantMap LumaroDriver::takeAnswer(bool &readable)
 {
     receiveBuffer.clear();
-    readResponse(receiveBuffer);
-    readable = false;
-    const QVariant answer = MJson::parse(decodeAnswer(receiveBuffer), readable);
-    return readable ? answer.toMap() : QVariantMap();
+    AnswerReading reading;
+    readAnswerBytes(socket, receiveBuffer, reading);
+    // The last look at the bytes already read them as they now stand.
+    if (!reading.parsed)
+        reading.value = MJson::parse(decodeAnswer(receiveBuffer), reading.complete);
+    readable = reading.complete;
+    return readable ? reading.value.toMap() : QVariantMap();
 }
 
 bool LumaroDriver::isAcceptedAnswer(const QVariantMap &answer, bool readable) const
