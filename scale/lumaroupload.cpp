@@ -4,6 +4,8 @@
 
 #include <QTcpSocket>
 
+#include <algorithm>
+
 namespace {
 
 const int noAnswerCode = 2;
@@ -34,17 +36,11 @@ QVariantMap goodsFields(const GoodsRecord &goods)
 
 bool LumaroDriver::uploadGoods(const QList<GroupRecord *> &groups, const QList<GoodsRecord *> &goods)
 {
-    QList<QVariantMap> groupRequests;
-    for (const GroupRecord *group : groups) {
-        if (group)
-            groupRequests.append(groupFields(*group));
-    }
-    QList<QVariantMap> goodsRequests;
-    for (const GoodsRecord *item : goods) {
-        if (item)
-            goodsRequests.append(goodsFields(*item));
-    }
-    if (goodsRequests.isEmpty()) {
+    // Each record becomes its request fields just before it is sent: the
+    // same requests in the same order, without a second copy of the whole
+    // catalogue held in memory for the length of the transfer.
+    const bool anyGoods = std::any_of(goods.cbegin(), goods.cend(), [](const GoodsRecord *item) { return item != nullptr; });
+    if (!anyGoods) {
         lastErrorCode = noGoodsCode;
         return false;
     }
@@ -55,12 +51,12 @@ bool LumaroDriver::uploadGoods(const QList<GroupRecord *> &groups, const QList<G
     }
     if (!exchange(QStringLiteral("BeginUpdate"), QVariantMap()))
         return false;
-    for (const QVariantMap &fields : qAsConst(groupRequests)) {
-        if (!exchange(QStringLiteral("UpdateGroups"), fields))
+    for (const GroupRecord *group : groups) {
+        if (group && !exchange(QStringLiteral("UpdateGroups"), groupFields(*group)))
             return false;
     }
-    for (const QVariantMap &fields : qAsConst(goodsRequests)) {
-        if (!exchange(QStringLiteral("UpdateGoods"), fields))
+    for (const GoodsRecord *item : goods) {
+        if (item && !exchange(QStringLiteral("UpdateGoods"), goodsFields(*item)))
             return false;
     }
     // The scale needs nothing but the header to commit.
