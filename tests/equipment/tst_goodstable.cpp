@@ -6,6 +6,8 @@
 #include <QLocale>
 #include <QtTest>
 
+#include <cstring>
+
 namespace {
 
 // Owns the records a read appends.
@@ -50,6 +52,8 @@ private slots:
     void errors();
     void priceConversion_data();
     void priceConversion();
+    void plainPricesInEveryLocale_data();
+    void plainPricesInEveryLocale();
     void hostileInput_data();
     void hostileInput();
 
@@ -319,6 +323,45 @@ void TestGoodsTable::priceConversion()
     } else {
         QCOMPARE(goods.items.size(), 1);
         QCOMPARE(goods.items.first()->price, price);
+    }
+}
+
+void TestGoodsTable::plainPricesInEveryLocale_data()
+{
+    QTest::addColumn<QString>("text");
+    for (const char *text : {"12.50", "12,50", "0.1", "0,3", "007.50", "1", "0", "1234567.891",
+                             "999999999999999", "0.000000000000001", "9007199254740993",
+                             "123456789012345.6", "2.675", "1.005"})
+        QTest::newRow(text) << QString::fromLatin1(text);
+}
+
+void TestGoodsTable::plainPricesInEveryLocale()
+{
+    // Plain prices are read without the locale's number parser; the result
+    // must be what the parser gives, to the last bit, whatever the locale.
+    QFETCH(QString, text);
+    const QList<QLocale> locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyCountry);
+    QVERIFY(locales.size() > 100);
+    for (const QLocale &locale : locales) {
+        QString localText = text;
+        const QChar point = locale.decimalPoint();
+        if (point == QLatin1Char('.'))
+            localText.replace(QLatin1Char(','), QLatin1Char('.'));
+        else
+            localText.replace(QLatin1Char('.'), point);
+        bool ok = false;
+        double expected = locale.toDouble(localText, &ok);
+        if (!ok)
+            expected = 0;
+
+        QLocale::setDefault(locale);
+        const double price = parsePrice(text);
+        QVERIFY2(std::memcmp(&price, &expected, sizeof price) == 0,
+                 qPrintable(QStringLiteral("%1: %2, the locale reads %3")
+                                .arg(locale.name())
+                                .arg(price, 0, 'g', 17)
+                                .arg(expected, 0, 'g', 17)));
     }
 }
 

@@ -1,0 +1,55 @@
+#include "goodstabledom.h"
+
+#include "goodstablerow.h"
+#include "xmlprecheck.h"
+
+#include <QDomDocument>
+#include <QDomElement>
+
+bool readGoodsTableDom(const QString &table, QList<GoodsRecord *> &goods, GoodsTableError &error)
+{
+    error = GoodsTableError();
+
+    XmlPrecheckIssue issue;
+    if (!precheckXml(table, maxGoodsTableNesting, issue)) {
+        error.kind = GoodsTableError::NotWellFormed;
+        error.message = issue.message;
+        error.line = issue.line;
+        error.column = issue.column;
+        return false;
+    }
+
+    QDomDocument document;
+    if (!document.setContent(table, false, &error.message, &error.line, &error.column)) {
+        error.kind = GoodsTableError::NotWellFormed;
+        return false;
+    }
+
+    const QDomElement root = document.documentElement();
+    if (root.tagName() != QLatin1String("Table")) {
+        error.kind = GoodsTableError::BadRoot;
+        return false;
+    }
+
+    const QLocale locale;
+    for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
+        if (!node.isElement())
+            continue;
+        const QDomElement element = node.toElement();
+        if (element.tagName() != QLatin1String("Record"))
+            continue;
+        const QString plu = element.attribute(QStringLiteral("PLU"));
+        const QString code = element.attribute(QStringLiteral("Code"));
+        const QString price = element.attribute(QStringLiteral("Price"));
+        const QString shelfLife = element.attribute(QStringLiteral("ShelfLife"));
+        GoodsTableRow row;
+        row.plu = QStringRef(&plu);
+        row.code = QStringRef(&code);
+        row.name = element.attribute(QStringLiteral("Name"));
+        row.price = QStringRef(&price);
+        row.shelfLife = QStringRef(&shelfLife);
+        if (GoodsRecord *record = goodsRecordFromRow(row, locale))
+            goods.append(record);
+    }
+    return true;
+}
