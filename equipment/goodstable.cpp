@@ -2,6 +2,7 @@
 
 #include "goodstabledom.h"
 #include "goodstablerow.h"
+#include "goodstablestream.h"
 
 double parsePrice(const QString &text)
 {
@@ -10,5 +11,11 @@ double parsePrice(const QString &text)
 
 bool readGoodsTable(const QString &table, QList<GoodsRecord *> &goods, GoodsTableError &error)
 {
+    error = GoodsTableError();
+    // The DOM reader holds the whole document as a tree, ten times the size
+    // of the text. The stream reader reads the usual table without one, and
+    // only where the DOM reader and its pre-check would give the same.
+    if (readGoodsTableStream(table, goods))
+        return true;
     return readGoodsTableDom(table, goods, error);
 }
