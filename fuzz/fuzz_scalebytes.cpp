@@ -1,6 +1,8 @@
 // Whatever bytes a scale sends, a live driver ends with success or one of its
-// connection codes: no crash, no other code, and no success without an
-// answer to every request.
+// connection codes: no crash, no other code. Its requests stay well-formed,
+// each connection starts with Link, the ids count up by one from 1, nothing
+// is sent after an answer it did not take, and success means every request
+// of the operation was sent and answered.
 //
 // Input: the first byte picks what the driver does ('0' to '5'; other bytes
 // wrap around); the rest, split at every line that holds only "--", is what
@@ -12,7 +14,11 @@
 #include "equipment/goodsrecord.h"
 #include "scale/lumarodriver.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
 
 #include <cstdio>
 #include <memory>
@@ -32,18 +38,51 @@ enum Operation {
     OperationCount
 };
 
-// The greeting and the Link answer, then the operation's own answers.
-int messagesForSuccess(Operation operation)
+// The requests of a successful operation, in order.
+QStringList expectedCommands(Operation operation)
 {
     switch (operation) {
+    case CheckConnection:
+    case WeightGrams:
+        return {QStringLiteral("Link"), QStringLiteral("GetState")};
     case Link:
-        return 2;
+        return {QStringLiteral("Link")};
+    case ClearGoods:
+        return {QStringLiteral("Link"), QStringLiteral("ClearGoodsAndGroups")};
+    case SetDateTime:
+        return {QStringLiteral("Link"), QStringLiteral("SetDateTime")};
     case UploadGoods:
-        // BeginUpdate, one group, two goods, EndUpdate.
-        return 2 + 5;
-    default:
-        return 3;
+        return {QStringLiteral("Link"), QStringLiteral("BeginUpdate"), QStringLiteral("UpdateGroups"),
+                QStringLiteral("UpdateGoods"), QStringLiteral("UpdateGoods"), QStringLiteral("EndUpdate")};
+    case OperationCount:
+        break;
     }
+    return {};
+}
+
+// The requests as an independent JSON reader sees them; the commands they
+// name come back in order.
+QStringList checkRequests(const QList<QList<QByteArray>> &connections)
+{
+    QStringList commands;
+    for (const QList<QByteArray> &requests : connections) {
+        for (int i = 0; i < requests.size(); ++i) {
+            const QString text = QString::fromUtf8(requests.at(i));
+            QJsonParseError error;
+            const QJsonDocument document = QJsonDocument::fromJson(requests.at(i), &error);
+            FUZZ_CHECK(error.error == QJsonParseError::NoError && document.isObject(), text);
+            const QJsonObject request = document.object();
+            const QString command = request.value(QLatin1String("command")).toString();
+            FUZZ_CHECK(i > 0 || command == QLatin1String("Link"), text);
+            FUZZ_CHECK(request.value(QLatin1String("id")).toInt(-1) == commands.size() + 1, text);
+            const QJsonObject data = request.value(QLatin1String("data")).toObject();
+            FUZZ_CHECK(data.value(QLatin1String("application")).toString() == QCoreApplication::applicationName(), text);
+            FUZZ_CHECK(data.value(QLatin1String("version")).toString() == QLatin1String("1.0.1.6"), text);
+            FUZZ_CHECK(data.value(QLatin1String("compile-date")).toString() == QLatin1String("23-10-2018"), text);
+            commands.append(command);
+        }
+    }
+    return commands;
 }
 
 class ProbedDriver : public LumaroDriver
@@ -133,6 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Operation operation = size > 0 ? Operation(uint8_t(data[0] - '0') % OperationCount) : CheckConnection;
     const QList<QByteArray> messages = size > 0 ? splitMessages(fuzzBytes(data + 1, size - 1)) : QList<QByteArray>();
     scale.setMessages(messages);
+    scale.takeRequests();
 
     bool succeeded = false;
     int code = 0;
@@ -156,7 +196,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::fprintf(stderr, "  %s, %s\n", qPrintable(what), succeeded ? "succeeded" : "failed");
     FUZZ_CHECK(code == 0 || code == 1 || code == 2 || code == 12, what);
     FUZZ_CHECK(succeeded == (code == 0), what);
-    FUZZ_CHECK(!succeeded || messages.size() >= messagesForSuccess(operation), what);
     FUZZ_CHECK(succeeded || grams == 0, what);
+
+    const QStringList commands = checkRequests(scale.takeRequests());
+    const QStringList expected = expectedCommands(operation);
+    const QString sent = what + QLatin1String(", sent ") + commands.join(QLatin1Char(' '));
+    FUZZ_CHECK(commands == expected.mid(0, commands.size()), sent);
+    FUZZ_CHECK(!succeeded || commands == expected, sent);
     return 0;
 }

@@ -37,9 +37,8 @@ void sendAll(int connection, const QByteArray &bytes)
 }
 
 // Every request of the driver is one object written in one piece.
-bool awaitRequest(int connection)
+bool awaitRequest(int connection, QByteArray &request)
 {
-    QByteArray request;
     char chunk[4096];
     while (!request.endsWith('}')) {
         pollfd polled{connection, POLLIN, 0};
@@ -101,6 +100,14 @@ void LoopbackScale::setMessages(const QList<QByteArray> &messages)
     m_messages = messages;
 }
 
+QList<QList<QByteArray>> LoopbackScale::takeRequests()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    QList<QList<QByteArray>> requests;
+    requests.swap(m_requests);
+    return requests;
+}
+
 bool LoopbackScale::waitUntilIdle(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -130,6 +137,7 @@ void LoopbackScale::run()
             std::lock_guard<std::mutex> lock(m_mutex);
             m_busy = true;
             messages = m_messages;
+            m_requests.append(QList<QByteArray>());
         }
         serve(connection, messages);
         ::close(connection);
@@ -146,8 +154,17 @@ void LoopbackScale::serve(int connection, const QList<QByteArray> &messages)
     const int on = 1;
     ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     for (int i = 0; i < messages.size(); ++i) {
-        if (i > 0 && !awaitRequest(connection))
-            return;
+        if (i > 0) {
+            QByteArray request;
+            const bool whole = awaitRequest(connection, request);
+            if (!request.isEmpty()) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (!m_requests.isEmpty())
+                    m_requests.last().append(request);
+            }
+            if (!whole)
+                return;
+        }
         sendInPieces(connection, messages.at(i));
         if (!readsAsWholeAnswer(wholeMessage(messages.at(i))))
             return;

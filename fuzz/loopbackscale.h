@@ -30,6 +30,9 @@ public:
     // The messages for the connections that come from now on.
     void setMessages(const QList<QByteArray> &messages);
 
+    // The requests received since the last call, one list per connection.
+    QList<QList<QByteArray>> takeRequests();
+
     // Waits until no connection is being served; false after timeoutMs.
     bool waitUntilIdle(int timeoutMs);
 
@@ -51,5 +54,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_idle;
     QList<QByteArray> m_messages;
+    QList<QList<QByteArray>> m_requests;
     bool m_busy = false;
 };

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang in build-fuzz/ and runs each for a
+# bounded time, starting from a copy of its seed corpus (the repository is
+# never written). Fails on any crash, leak, timeout or memory blow-up; the
+# input that caused it is kept in build-fuzz/fuzz-findings/<target>/.
+#   scripts/fuzz.sh [seconds per target, default 60] [target...]
+# Targets: json goodstable scalebytes (all by default).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(json goodstable scalebytes)
+
+LUMARO_WITH_CLANG=1 scripts/install-deps.sh
+
+dir=build-fuzz
+CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMARO_FUZZ=ON >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The driver's log and settings go to a folder of this run.
+export VXDRIVER_ROOT="$work/root"
+findings="$dir/fuzz-findings"
+
+failed=()
+for name in "${targets[@]}"; do
+    corpus="$work/corpus-$name"
+    artifacts="$work/artifacts-$name"
+    log="$work/$name.log"
+    mkdir -p "$corpus" "$artifacts"
+    cp fuzz/corpus/"$name"/* "$corpus"/
+    options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+             -artifact_prefix="$artifacts/")
+    [ -f "fuzz/dict/$name.dict" ] && options+=(-dict="fuzz/dict/$name.dict")
+
+    start=$(date +%s)
+    status=0
+    "$dir/fuzz/fuzz_$name" "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
+    elapsed=$(( $(date +%s) - start ))
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    printf '%-12s %10s executions in %4d s, corpus %d inputs' \
+        "$name" "${runs:-?}" "$elapsed" "$(find "$corpus" -type f | wc -l)"
+
+    if [ "$status" -ne 0 ] || [ -n "$(ls -A "$artifacts")" ]; then
+        printf ', FAILED (exit %d)\n' "$status"
+        grep -E '^(==[0-9]+==ERROR|SUMMARY|Property broken|  )|ALARM|out-of-memory|leak' "$log" | head -n 30 || true
+        mkdir -p "$findings/$name"
+        cp "$artifacts"/* "$findings/$name"/ 2>/dev/null || true
+        cp "$log" "$findings/$name/"
+        echo "    input and log kept in $findings/$name/"
+        failed+=("$name")
+    else
+        printf ', no finding\n'
+    fi
+done
+
+if [ ${#failed[@]} -ne 0 ]; then
+    echo "Fuzzing found faults in: ${failed[*]}"
+    exit 1
+fi
