@@ -78,7 +78,10 @@ bool M1CDriverSettings::setByName(const QString &name, tVariant *value)
 {
     const QByteArray setter = QByteArrayLiteral("set") + name.toLocal8Bit();
     writeLog(QStringLiteral("Set setting value: %1").arg(name));
-    if (metaObject()->indexOfMethod(setter + QByteArrayLiteral("(tVariant*)")) < 0) {
+    // The encoding may drop what it cannot carry (a lone surrogate at the
+    // end, say): such a name must not reach the setter of another one.
+    const bool intact = QString::fromLocal8Bit(setter) == QLatin1String("set") + name;
+    if (!intact || metaObject()->indexOfMethod(setter + QByteArrayLiteral("(tVariant*)")) < 0) {
         writeLog(QStringLiteral("Setting param function not found!"));
         return false;
     }
