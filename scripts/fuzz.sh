@@ -46,7 +46,8 @@ for name in "${targets[@]}"; do
 
     if [ "$status" -ne 0 ] || [ -n "$(ls -A "$artifacts")" ]; then
         printf ', FAILED (exit %d)\n' "$status"
-        grep -E '^(==[0-9]+==ERROR|SUMMARY|Property broken|  )|ALARM|out-of-memory|leak' "$log" | head -n 30 || true
+        grep -E -A1 '^(==[0-9]+== ?ERROR|SUMMARY|Property broken)|runtime error|ALARM|out-of-memory' "$log" \
+            | grep -v -E '^ +#[0-9]+ ' | head -n 20 || true
         mkdir -p "$findings/$name"
         cp "$artifacts"/* "$findings/$name"/ 2>/dev/null || true
         cp "$log" "$findings/$name/"
