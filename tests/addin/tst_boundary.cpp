@@ -314,7 +314,9 @@ void TestBoundary::namesByNumber_data()
     QTest::newRow("ShowLog") << false << 12L << 0L << "ShowLog";
     QTest::newRow("past the end") << false << 13L << 0L << QString();
     QTest::newRow("negative") << false << -1L << 0L << QString();
-    QTest::newRow("wraps to 1 as int") << false << long(qint64(1) << 32 | 1) << 0L << QString();
+    // Only where long is wider than int can a number wrap to a valid one.
+    if (sizeof(long) > sizeof(int))
+        QTest::newRow("wraps to 1 as int") << false << long(qint64(1) << 32 | 1) << 0L << QString();
     QTest::newRow("IPAddress") << true << 1L << 0L << "IPAddress";
     QTest::newRow("IPАдрес") << true << 1L << 1L << "IPАдрес";
     QTest::newRow("Password in Russian") << true << 3L << 1L << "Пароль";
