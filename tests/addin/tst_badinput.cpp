@@ -6,7 +6,7 @@
 // goes back where it belongs. The sanitizer build runs it too: a read past an
 // array or through a stray pointer shows there even where it does not crash.
 
-// ctest-timeout: 600
+// ctest-timeout: 300
 
 #include "helper_addinsession.h"
 #include "scalesim/scalesim.h"

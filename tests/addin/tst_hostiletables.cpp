@@ -4,7 +4,7 @@
 // Each one is refused with the parse report or read as written, in bounded
 // time and memory, and the session goes on working afterwards.
 
-// ctest-timeout: 900
+// ctest-timeout: 600
 
 #include "helper_addinsession.h"
 #include "scalesim/scalesim.h"

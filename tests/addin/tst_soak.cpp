@@ -7,7 +7,7 @@
 // LUMARO_SOAK_CYCLES sets the number of cycles (default 1000); the sanitizer
 // build needs fewer to finish in time.
 
-// ctest-timeout: 900
+// ctest-timeout: 600
 
 #include "helper_addinsession.h"
 #include "scalesim/scalesim.h"
