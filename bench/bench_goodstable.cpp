@@ -193,7 +193,7 @@ int main(int argc, char **argv)
         return at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toInt() : fallback;
     };
     const int rows = option("--rows", 100000);
-    const int runs = qMax(1, option("--runs", 5));
+    const int runs = qMax(1, option("--runs", 9));
 
     const int peakAt = arguments.indexOf(QStringLiteral("--peak"));
     if (peakAt >= 0 && peakAt + 1 < arguments.size())

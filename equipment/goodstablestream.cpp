@@ -165,32 +165,6 @@ TextSurvey surveyText(const QString &text)
     return survey;
 }
 
-// Whether the DOM reader would give some attribute value of this start tag
-// differently from the stream reader. Names in the tag are plain, so quotes
-// occur only around values.
-bool valuesDifferForDom(const QStringRef &tag)
-{
-    const QChar *chars = tag.constData();
-    const int size = tag.size();
-    for (int i = 0; i < size; ++i) {
-        const QChar quote = chars[i];
-        if (quote != QLatin1Char('"') && quote != QLatin1Char('\''))
-            continue;
-        int j = i + 1;
-        for (; j < size && chars[j] != quote; ++j) {
-            const ushort c = chars[j].unicode();
-            if (c == '\t' || c == '\n' || c == '\r')
-                return true;
-            quint32 value = 0;
-            if (c == '&' && j + 1 < size && chars[j + 1] == QLatin1Char('#')
-                && readReference(chars, j + 2, size, value) && value > 0xFFFF)
-                return true;
-        }
-        i = j;
-    }
-    return false;
-}
-
 enum class RowField { Other, Plu, Code, Name, Price, ShelfLife };
 
 RowField rowField(const QStringRef &name)
@@ -209,6 +183,50 @@ RowField rowField(const QStringRef &name)
     default:
         return RowField::Other;
     }
+}
+
+// The name of the attribute whose value opens with the quote at index quote
+// of a start tag the stream reader accepted: name, space, "=", space, quote.
+QStringRef attributeNameBefore(const QStringRef &tag, int quote)
+{
+    int end = quote - 1;
+    while (end > 0 && isXmlSpace(tag.at(end)))
+        --end;
+    --end; // the '='
+    while (end > 0 && isXmlSpace(tag.at(end)))
+        --end;
+    int start = end;
+    while (start > 0 && !isXmlSpace(tag.at(start - 1)))
+        --start;
+    return tag.mid(start, end - start + 1);
+}
+
+// Whether the DOM reader would give one of the row's values differently from
+// the stream reader. Names in the tag are plain, so quotes occur only around
+// values.
+bool rowValuesDifferForDom(const QStringRef &tag)
+{
+    const QChar *chars = tag.constData();
+    const int size = tag.size();
+    for (int i = 0; i < size; ++i) {
+        const QChar quote = chars[i];
+        if (quote != QLatin1Char('"') && quote != QLatin1Char('\''))
+            continue;
+        bool differs = false;
+        int j = i + 1;
+        for (; j < size && chars[j] != quote; ++j) {
+            const ushort c = chars[j].unicode();
+            quint32 value = 0;
+            if (c == '\t' || c == '\n' || c == '\r'
+                || (c == '&' && j + 1 < size && chars[j + 1] == QLatin1Char('#')
+                    && readReference(chars, j + 2, size, value) && value > 0xFFFF))
+                differs = true;
+        }
+        if (differs && rowField(attributeNameBefore(tag, i)) != RowField::Other)
+            return true;
+        i = j;
+    }
+    return false;
 }
 
 // A row's attribute texts where the DOM reader's reading must be taken.
@@ -390,7 +408,7 @@ bool readGoodsTableStream(const QString &table, QList<GoodsRecord *> &goods, int
             DomRowTexts texts;
             if (survey.valuesMayDiffer || tokenEndLine != tokenStartLine) {
                 const QStringRef tag = startTag(table, int(tokenStart), int(tokenEnd), name);
-                if (tag.isNull() || (valuesDifferForDom(tag) && !readRowWithDom(tag, row, texts)))
+                if (tag.isNull() || (rowValuesDifferForDom(tag) && !readRowWithDom(tag, row, texts)))
                     return false;
             }
             if (GoodsRecord *record = goodsRecordFromRow(row, locale))
