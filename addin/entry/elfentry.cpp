@@ -8,6 +8,7 @@
 
 #include <QFile>
 
+#include <cstdlib>
 #include <dlfcn.h>
 
 namespace {
@@ -19,18 +20,31 @@ struct LibraryLocation
 };
 
 LibraryLocation locateLibrary();
+bool detached = false;
+
+// Runs at dlclose, or at exit() while Qt's own global objects still live:
+// a host that exits without unloading us reaches the ELF destructor only
+// after Qt has torn itself down, too late to destroy an application object.
+void detachOnce()
+{
+    if (detached)
+        return;
+    detached = true;
+    const LibraryLocation location = locateLibrary();
+    libraryNotification(location.handle, ProcessDetach, 0, location.path);
+}
 
 __attribute__((constructor)) void libraryLoaded()
 {
     LibraryObjects::create();
     const LibraryLocation location = locateLibrary();
     libraryNotification(location.handle, ProcessAttach, 0, location.path);
+    std::atexit(detachOnce);
 }
 
 __attribute__((destructor)) void libraryUnloaded()
 {
-    const LibraryLocation location = locateLibrary();
-    libraryNotification(location.handle, ProcessDetach, 0, location.path);
+    detachOnce();
     LibraryObjects::destroy();
 }
 

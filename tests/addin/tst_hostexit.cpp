@@ -1,0 +1,89 @@
+// ctest-timeout: 60
+// Hosts that end without unloading the add-in: the process must still exit
+// cleanly, with the settings saved and the last log line written.
+#include "fakeplatform/fakeplatform.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char *const childFlag = "--host-child";
+
+// The host: loads the add-in, uses it, and leaves by exit() or by returning
+// from main, never calling dlclose.
+int hostMain(const char *how)
+{
+    auto *platform = new FakePlatform;
+    if (!platform->load(QStringLiteral(LUMARO_ADDIN_PATH)))
+        return 3;
+    IComponentBase *component = platform->createObject();
+    if (!component)
+        return 4;
+    VariantArray result(1);
+    VariantArray params(2);
+    params.setString(0, QStringLiteral("ScalePort")).setI4(1, 1);
+    platform->callAsFunc(component, 3, result, params);
+    // A connection attempt brings the network classes and their globals in.
+    VariantArray testResult(1);
+    VariantArray testParams(2);
+    platform->callAsFunc(component, 7, testResult, testParams);
+    if (std::strcmp(how, "exit") == 0)
+        std::exit(0);
+    return 0;
+}
+
+} // namespace
+
+class TestHostExit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exitsCleanlyWithoutUnload_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("exit()") << "exit";
+        QTest::newRow("return from main") << "return";
+    }
+
+    void exitsCleanlyWithoutUnload()
+    {
+        QFETCH(QString, how);
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        QProcess host;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VXDRIVER_ROOT"), root.path());
+        host.setProcessEnvironment(env);
+        host.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(childFlag), how});
+        QVERIFY(host.waitForFinished(30000));
+        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(host.exitCode(), 0);
+
+        QFile log(root.filePath(QStringLiteral("Log/Lumaro1CDriverNative.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        QVERIFY(text.contains("Save settings to file"));
+        QVERIFY(text.contains("Bye..."));
+        QVERIFY(QFile::exists(root.filePath(QStringLiteral("Settings/Lumaro1CDriverNative.ini"))));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // The host process has no application object of its own: the add-in makes it.
+    if (argc == 3 && std::strcmp(argv[1], childFlag) == 0)
+        return hostMain(argv[2]);
+    QCoreApplication app(argc, argv);
+    TestHostExit test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_hostexit.moc"
