@@ -11,11 +11,11 @@ opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 case "${1:-}" in
     --sanitize)
         dir=build-san
-        opts=(-DCMAKE_BUILD_TYPE=Debug -DLUMARO_SANITIZE=ON) ;;
+        opts=(-DCMAKE_BUILD_TYPE=Debug -DLUMARO_SANITIZE=ON -DLUMARO_BUILD_BENCH=OFF) ;;
     --i386)
         export LUMARO_WITH_I386=1
         dir=build-i386
-        opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake) ;;
+        opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake -DLUMARO_BUILD_BENCH=OFF) ;;
     "") ;;
     *) echo "usage: scripts/test.sh [--sanitize|--i386]"; exit 2 ;;
 esac
