@@ -39,6 +39,11 @@ echo
 echo "What the scale received (simulator's record):"
 sed -n '/^Catalogue/,$p' "$simlog"
 echo
-echo "Diagnostic log: $root/Log/Lumaro1CDriverNative.log"
-[ -n "${VXDRIVER_ROOT:-}" ] || { mkdir -p build/demo-root; rm -rf build/demo-root/VxDriver; cp -r "$root" build/demo-root/; echo "(kept as build/demo-root/VxDriver/Log/Lumaro1CDriverNative.log)"; }
+if [ -n "${VXDRIVER_ROOT:-}" ]; then
+    echo "Diagnostic log: $root/Log/Lumaro1CDriverNative.log"
+else
+    # The run's own folder goes with the temporary files; keep its log.
+    rm -rf build/demo-root && mkdir -p build/demo-root && cp -r "$root" build/demo-root/
+    echo "Diagnostic log of this run: build/demo-root/VxDriver/Log/Lumaro1CDriverNative.log"
+fi
 exit $status
