@@ -26,6 +26,8 @@ struct GoodsTableError
 // Deepest element nesting a goods table may have. Rows sit at level 2; the
 // limit only keeps the recursive reader far from the end of a small stack.
 constexpr int maxGoodsTableNesting = 256;
+// A row uses six attributes; far more in one element only costs time.
+constexpr int maxGoodsTableAttributes = 256;
 
 // Largest goods number the scale takes; a larger PLU leaves the number 0.
 constexpr qint32 maxGoodsNumber = 999999999;

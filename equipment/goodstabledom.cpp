@@ -11,7 +11,7 @@ bool readGoodsTableDom(const QString &table, QList<GoodsRecord *> &goods, GoodsT
     error = GoodsTableError();
 
     XmlPrecheckIssue issue;
-    if (!precheckXml(table, maxGoodsTableNesting, issue)) {
+    if (!precheckXml(table, maxGoodsTableNesting, maxGoodsTableAttributes, issue)) {
         error.kind = GoodsTableError::NotWellFormed;
         error.message = issue.message;
         error.line = issue.line;

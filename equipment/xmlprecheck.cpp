@@ -32,11 +32,12 @@ void placeIssue(const QString &xml, int pos, const char *message, XmlPrecheckIss
 // it closes itself. Quotes count only where an attribute value may start, so
 // a '>' or '/' inside a value does not end the tag. Returns xml.size() when
 // the tag never ends.
-int skipStartTag(const QString &xml, int pos, bool &selfClosing)
+int skipStartTag(const QString &xml, int pos, bool &selfClosing, int &attributes)
 {
     const int size = xml.size();
     bool valueMayStart = false;
     selfClosing = false;
+    attributes = 0;
     for (int i = pos + 1; i < size; ++i) {
         const QChar c = xml.at(i);
         if (c == QLatin1Char('>')) {
@@ -47,6 +48,7 @@ int skipStartTag(const QString &xml, int pos, bool &selfClosing)
             return i; // malformed: the reader stops here, we count it as open
         if (c == QLatin1Char('=')) {
             valueMayStart = true;
+            ++attributes;
         } else if (valueMayStart && (c == QLatin1Char('"') || c == QLatin1Char('\''))) {
             const int end = xml.indexOf(c, i + 1);
             if (end < 0)
@@ -68,7 +70,7 @@ int skipPast(const QString &xml, const QLatin1String &terminator, int from)
 
 } // namespace
 
-bool precheckXml(const QString &xml, int maxDepth, XmlPrecheckIssue &issue)
+bool precheckXml(const QString &xml, int maxDepth, int maxAttributes, XmlPrecheckIssue &issue)
 {
     const int size = xml.size();
     int depth = 0;
@@ -99,7 +101,12 @@ bool precheckXml(const QString &xml, int maxDepth, XmlPrecheckIssue &issue)
             i += 2; // no other declaration is valid here; the reader rejects it
         } else {
             bool selfClosing = false;
-            const int next = skipStartTag(xml, i, selfClosing);
+            int attributes = 0;
+            const int next = skipStartTag(xml, i, selfClosing, attributes);
+            if (attributes > maxAttributes) {
+                placeIssue(xml, i, "too many attributes in one element", issue);
+                return false;
+            }
             if (!selfClosing && ++depth > maxDepth) {
                 placeIssue(xml, i, "elements nested too deeply", issue);
                 return false;

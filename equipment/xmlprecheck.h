@@ -16,4 +16,6 @@ struct XmlPrecheckIssue
 // refuses any document type declaration and any element nesting deeper than
 // maxDepth. It never counts fewer levels than the reader would build, and it
 // leaves every other fault to the reader so that its messages stay intact.
-bool precheckXml(const QString &xml, int maxDepth, XmlPrecheckIssue &issue);
+// Both readers check attribute names for duplicates in quadratic time, so an
+// element with more than maxAttributes attributes is refused too.
+bool precheckXml(const QString &xml, int maxDepth, int maxAttributes, XmlPrecheckIssue &issue);

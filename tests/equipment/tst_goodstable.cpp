@@ -437,11 +437,18 @@ void TestGoodsTable::hostileInput_data()
     QTest::newRow("20 MB attribute")
         << table("<Record PLU=\"1\" Code=\"1\" Price=\"1\" Name=\"" + huge + "\"/>") << Reads << 1
         << huge << QString() << 0 << 0;
-    QString manyAttributes = QStringLiteral("<Record PLU=\"1\" Code=\"1\" Name=\"x\" Price=\"1\"");
-    for (int i = 0; i < 40000; ++i)
-        manyAttributes += QStringLiteral(" a%1=\"\"").arg(i);
-    QTest::newRow("40000 attributes") << table(manyAttributes + "/>") << Reads << 1 << "x"
-                                      << QString() << 0 << 0;
+    // The readers check attribute names for duplicates in quadratic time.
+    auto manyAttributes = [](int count) {
+        QString record = QStringLiteral("<Record PLU=\"1\" Code=\"1\" Name=\"x\" Price=\"1\"");
+        for (int i = 4; i < count; ++i)
+            record += QStringLiteral(" a%1=\"=\"").arg(i);
+        return table(record + "/>");
+    };
+    QTest::newRow("256 attributes") << manyAttributes(256) << Reads << 1 << "x" << QString() << 0 << 0;
+    QTest::newRow("257 attributes") << manyAttributes(257) << Refused << 0 << QString()
+                                    << "too many attributes in one element" << 1 << 8;
+    QTest::newRow("400000 attributes") << manyAttributes(400000) << Refused << 0 << QString()
+                                       << "too many attributes in one element" << 1 << 8;
 
     // Characters XML forbids: refusing them or keeping them as given are both sound.
     auto badName = [](const char *tag, const QString &name) {
