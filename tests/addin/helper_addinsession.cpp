@@ -70,3 +70,23 @@ void AddinSession::markLog()
 {
     m_mark = logMessages().size();
 }
+
+QVariant callMethod(FakePlatform &platform, IComponentBase *component, long method, VariantArray &params)
+{
+    VariantArray result(1);
+    if (!platform.callAsFunc(component, method, result, params))
+        return QStringLiteral("not handled");
+    return result.value(0);
+}
+
+bool setParameter(FakePlatform &platform, IComponentBase *component, const QString &name, const QVariant &value)
+{
+    VariantArray params(2);
+    params.setString(0, name);
+    if (value.type() == QVariant::String)
+        params.setString(1, value.toString());
+    else
+        params.setI4(1, value.toInt());
+    const long setParameterMethod = 3;
+    return callMethod(platform, component, setParameterMethod, params) == QVariant(true);
+}

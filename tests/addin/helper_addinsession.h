@@ -3,6 +3,7 @@
 #include "fakeplatform/fakeplatform.h"
 
 #include <QStringList>
+#include <QVariant>
 #include <QTemporaryDir>
 
 // One load of the built add-in under a root folder of its own, so that its
@@ -36,3 +37,9 @@ private:
 };
 
 QString addinPath();
+
+// One method call as the platform makes it; "not handled" when CallAsFunc
+// answers false.
+QVariant callMethod(FakePlatform &platform, IComponentBase *component, long method, VariantArray &params);
+// SetParameter with a text, or a whole number as the platform's I4.
+bool setParameter(FakePlatform &platform, IComponentBase *component, const QString &name, const QVariant &value);

@@ -362,21 +362,12 @@ bool TestBadInput::callAsFunc(long method, VariantArray &result, tVariant *param
 
 QVariant TestBadInput::call(long method, VariantArray &params)
 {
-    VariantArray result(1);
-    if (!platform().callAsFunc(component, method, result, params))
-        return QStringLiteral("not handled");
-    return result.value(0);
+    return callMethod(platform(), component, method, params);
 }
 
 bool TestBadInput::set(const QString &name, const QVariant &value)
 {
-    VariantArray params(2);
-    params.setString(0, name);
-    if (value.type() == QVariant::String)
-        params.setString(1, value.toString());
-    else
-        params.setI4(1, value.toInt());
-    return call(SetParameter, params) == QVariant(true);
+    return setParameter(platform(), component, name, value);
 }
 
 QVariant TestBadInput::upload(const QString &table, const QString &state)

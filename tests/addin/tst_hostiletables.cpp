@@ -158,21 +158,12 @@ void TestHostileTables::cleanup()
 
 QVariant TestHostileTables::call(long method, VariantArray &params)
 {
-    VariantArray result(1);
-    if (!platform().callAsFunc(component, method, result, params))
-        return QStringLiteral("not handled");
-    return result.value(0);
+    return callMethod(platform(), component, method, params);
 }
 
 bool TestHostileTables::set(const QString &name, const QVariant &value)
 {
-    VariantArray params(2);
-    params.setString(0, name);
-    if (value.type() == QVariant::String)
-        params.setString(1, value.toString());
-    else
-        params.setI4(1, value.toInt());
-    return call(SetParameter, params) == QVariant(true);
+    return setParameter(platform(), component, name, value);
 }
 
 QVariant TestHostileTables::upload(const QString &table)
