@@ -3,7 +3,6 @@
 #include "goodstabledom.h"
 #include "goodstablerow.h"
 #include "goodstablestream.h"
-#include "xmlprecheck.h"
 
 double parsePrice(const QString &text)
 {
@@ -16,14 +15,8 @@ bool readGoodsTable(const QString &table, QList<GoodsRecord *> &goods, GoodsTabl
     // Both readers take quadratic time over one element's attributes and the
     // DOM reader recurses per level: what the pre-check refuses is refused
     // before either reader sees it.
-    XmlPrecheckIssue issue;
-    if (!precheckXml(table, maxGoodsTableNesting, maxGoodsTableAttributes, issue)) {
-        error.kind = GoodsTableError::NotWellFormed;
-        error.message = issue.message;
-        error.line = issue.line;
-        error.column = issue.column;
+    if (!precheckGoodsTable(table, error))
         return false;
-    }
     // The DOM reader holds the whole document as a tree, ten times the size
     // of the text. The stream reader reads the usual table without one, and
     // only where the DOM reader and its pre-check would give the same.

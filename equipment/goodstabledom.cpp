@@ -6,18 +6,23 @@
 #include <QDomDocument>
 #include <QDomElement>
 
+bool precheckGoodsTable(const QString &table, GoodsTableError &error)
+{
+    XmlPrecheckIssue issue;
+    if (precheckXml(table, maxGoodsTableNesting, maxGoodsTableAttributes, issue))
+        return true;
+    error.kind = GoodsTableError::NotWellFormed;
+    error.message = issue.message;
+    error.line = issue.line;
+    error.column = issue.column;
+    return false;
+}
+
 bool readGoodsTableDom(const QString &table, QList<GoodsRecord *> &goods, GoodsTableError &error)
 {
     error = GoodsTableError();
-
-    XmlPrecheckIssue issue;
-    if (!precheckXml(table, maxGoodsTableNesting, maxGoodsTableAttributes, issue)) {
-        error.kind = GoodsTableError::NotWellFormed;
-        error.message = issue.message;
-        error.line = issue.line;
-        error.column = issue.column;
+    if (!precheckGoodsTable(table, error))
         return false;
-    }
 
     QDomDocument document;
     if (!document.setContent(table, false, &error.message, &error.line, &error.column)) {
