@@ -116,7 +116,18 @@ protected:
     QString storedPassword2;
 
 private:
+    enum class Arrival { None, Bytes, Ended };
+
+    // Bytes read from the connection and not yet taken into an answer.
+    QByteArray pendingBytes;
+
     bool answerBytesArrived();
+    bool hasUnreadBytes() const;
+    void keepSocketBuffer();
+    void takeUnreadBytes(QByteArray &buffer);
+    Arrival receiveNow(int fd);
+    bool receiveBytes(int waitMs);
+    void collectAnswer(QByteArray &buffer, QVariant &value, bool &complete, bool &parsed);
     void writeRequest(const QByteArray &request);
     QVariantMap takeAnswer(bool &readable);
     bool isAcceptedAnswer(const QVariantMap &answer, bool readable) const;

@@ -27,34 +27,6 @@ QString decodeAnswer(const QByteArray &bytes)
     return QString::fromUtf8(bytes.constData(), end < 0 ? bytes.size() : end);
 }
 
-// What the last parse of the answer bytes gave; `parsed` is false when no
-// bytes came at all.
-struct AnswerReading
-{
-    QVariant value;
-    bool complete = false;
-    bool parsed = false;
-};
-
-// The end of an answer is known only by its bytes reading as a whole
-// document, so everything so far is read again after each chunk. The loop
-// stops right after a parse or without new bytes, so the last parse always
-// matches the buffer as it is left.
-void readAnswerBytes(QTcpSocket *socket, QByteArray &buffer, AnswerReading &reading)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (socket->bytesAvailable() > 0 && buffer.size() < LumaroDriver::maxAnswerBytes) {
-        const qint64 room = LumaroDriver::maxAnswerBytes - buffer.size();
-        buffer.append(socket->read(qMin(socket->bytesAvailable(), room)));
-        reading.value = MJson::parse(decodeAnswer(buffer), reading.complete);
-        reading.parsed = true;
-        if (reading.complete || elapsed.hasExpired(LumaroDriver::maxAnswerMs))
-            break;
-        socket->waitForReadyRead(LumaroDriver::nextBytesWaitMs);
-    }
-}
-
 // Hands the request straight to the kernel. QTcpSocket::write would queue it
 // and switch the socket's write notifier on and off around the flush: two
 // calls into the host's event dispatcher (with GLib, two wake-up writes) and
@@ -91,6 +63,7 @@ qint64 sendDirectly(QTcpSocket *socket, const QByteArray &bytes)
 
 void LumaroDriver::dropConnection()
 {
+    pendingBytes.clear();
     if (socket->state() == QAbstractSocket::UnconnectedState)
         return;
     socket->disconnectFromHost();
@@ -143,9 +116,7 @@ bool LumaroDriver::link()
 
 bool LumaroDriver::answerBytesArrived()
 {
-    return socket->waitForReadyRead(firstAnswerWaitMs)
-        || socket->bytesAvailable() > 0
-        || socket->waitForReadyRead(secondAnswerWaitMs);
+    return receiveBytes(firstAnswerWaitMs) || hasUnreadBytes() || receiveBytes(secondAnswerWaitMs);
 }
 
 bool LumaroDriver::awaitAnswer()
@@ -157,10 +128,30 @@ bool LumaroDriver::awaitAnswer()
     return false;
 }
 
+// The end of an answer is known only by its bytes reading as a whole
+// document, so everything so far is read again after each chunk. The loop
+// stops right after a parse or without new bytes, so the last parse always
+// matches the buffer as it is left; `parsed` is false when no bytes came.
+void LumaroDriver::collectAnswer(QByteArray &buffer, QVariant &value, bool &complete, bool &parsed)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (hasUnreadBytes() && buffer.size() < maxAnswerBytes) {
+        takeUnreadBytes(buffer);
+        value = MJson::parse(decodeAnswer(buffer), complete);
+        parsed = true;
+        if (complete || elapsed.hasExpired(maxAnswerMs))
+            break;
+        receiveBytes(nextBytesWaitMs);
+    }
+}
+
 QByteArray &LumaroDriver::readResponse(QByteArray &buffer)
 {
-    AnswerReading reading;
-    readAnswerBytes(socket, buffer, reading);
+    QVariant value;
+    bool complete = false;
+    bool parsed = false;
+    collectAnswer(buffer, value, complete, parsed);
     return buffer;
 }
 
@@ -181,13 +172,15 @@ void LumaroDriver::writeRequest(const QByteArray &request)
 QVariantMap LumaroDriver::takeAnswer(bool &readable)
 {
     receiveBuffer.clear();
-    AnswerReading reading;
-    readAnswerBytes(socket, receiveBuffer, reading);
+    QVariant value;
+    bool complete = false;
+    bool parsed = false;
+    collectAnswer(receiveBuffer, value, complete, parsed);
     // The last look at the bytes already read them as they now stand.
-    if (!reading.parsed)
-        reading.value = MJson::parse(decodeAnswer(receiveBuffer), reading.complete);
-    readable = reading.complete;
-    return readable ? reading.value.toMap() : QVariantMap();
+    if (!parsed)
+        value = MJson::parse(decodeAnswer(receiveBuffer), complete);
+    readable = complete;
+    return readable ? value.toMap() : QVariantMap();
 }
 
 bool LumaroDriver::isAcceptedAnswer(const QVariantMap &answer, bool readable) const
