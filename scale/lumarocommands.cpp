@@ -1,6 +1,7 @@
 #include "scale/lumarodriver.h"
 
 #include "scale/mvxprotocolsimpleprepare.h"
+#include "scale/requestfields.h"
 
 #include <QTcpSocket>
 
@@ -17,7 +18,7 @@ bool LumaroDriver::getState()
 {
     QVariantMap answer;
     bool accepted = false;
-    if (!sendAndReceive(QStringLiteral("GetState"), QVariantMap(), answer, accepted))
+    if (!sendAndReceive(QStringLiteral("GetState"), RequestFields(), answer, accepted))
         return false;
     if (!accepted) {
         lastErrorCode = badAnswerCode;

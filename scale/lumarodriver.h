@@ -12,6 +12,7 @@
 class GoodsRecord;
 class GroupRecord;
 class MVxProtocolSimplePrepare;
+class RequestFields;
 class QTcpSocket;
 
 // The Aclas LS515 driver: JSON requests over TCP, one request and one answer
@@ -92,6 +93,7 @@ protected:
     bool awaitAnswer();
     QByteArray &readResponse(QByteArray &buffer);
     bool exchange(QString command, QVariantMap data);
+    bool exchange(const QString &command, const RequestFields &data);
     bool executeCommand(QString command, QVariantMap data);
 
     // Commands.
@@ -131,7 +133,7 @@ private:
     void writeRequest(const QByteArray &request);
     QVariantMap takeAnswer(bool &readable);
     bool isAcceptedAnswer(const QVariantMap &answer, bool readable) const;
-    bool sendAndReceive(const QString &command, const QVariantMap &data, QVariantMap &answer, bool &accepted);
+    bool sendAndReceive(const QString &command, const RequestFields &data, QVariantMap &answer, bool &accepted);
     void dropConnection();
     void fillState(const QVariantMap &data);
     bool unsupported();

@@ -3,6 +3,7 @@
 #include "config/vxlog.h"
 #include "json/mjson.h"
 #include "scale/mvxprotocolsimpleprepare.h"
+#include "scale/requestfields.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -188,14 +189,9 @@ bool LumaroDriver::isAcceptedAnswer(const QVariantMap &answer, bool readable) co
     return readable && protocol->isExpectedResponse(answer, requestId, QStringLiteral("Ok"), 0);
 }
 
-bool LumaroDriver::sendAndReceive(const QString &command, const QVariantMap &data, QVariantMap &answer, bool &accepted)
+bool LumaroDriver::sendAndReceive(const QString &command, const RequestFields &data, QVariantMap &answer, bool &accepted)
 {
-    QVariantMap request = protocol->envelope(requestId, command);
-    QVariantMap fields = protocol->header(QString());
-    for (auto it = data.constBegin(); it != data.constEnd(); ++it)
-        fields.insert(it.key(), it.value());
-    request.insert(QStringLiteral("data"), fields);
-    writeRequest(MJson::serialize(request));
+    writeRequest(protocol->buildRequest(requestId, command, data));
 
     accepted = false;
     if (!awaitAnswer())
@@ -207,6 +203,11 @@ bool LumaroDriver::sendAndReceive(const QString &command, const QVariantMap &dat
 }
 
 bool LumaroDriver::exchange(QString command, QVariantMap data)
+{
+    return exchange(command, RequestFields::fromMap(data));
+}
+
+bool LumaroDriver::exchange(const QString &command, const RequestFields &data)
 {
     QVariantMap answer;
     bool accepted = false;
@@ -229,7 +230,7 @@ bool LumaroDriver::executeCommand(QString command, QVariantMap data)
     }
     QVariantMap answer;
     bool accepted = false;
-    if (!sendAndReceive(command, data, answer, accepted))
+    if (!sendAndReceive(command, RequestFields::fromMap(data), answer, accepted))
         return false;
     dropConnection();
     if (!accepted) {

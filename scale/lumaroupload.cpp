@@ -1,6 +1,7 @@
 #include "scale/lumarodriver.h"
 
 #include "equipment/goodsrecord.h"
+#include "scale/requestfields.h"
 
 #include <QTcpSocket>
 
@@ -11,24 +12,24 @@ namespace {
 const int noAnswerCode = 2;
 const int noGoodsCode = 17;
 
-QVariantMap groupFields(const GroupRecord &group)
+RequestFields groupFields(const GroupRecord &group)
 {
-    QVariantMap fields;
-    fields.insert(QStringLiteral("group-no"), group.number);
-    fields.insert(QStringLiteral("group-name"), group.name);
-    fields.insert(QStringLiteral("group-owner-group"), group.ownerGroup);
+    RequestFields fields;
+    fields.set(QStringLiteral("group-no"), group.number);
+    fields.set(QStringLiteral("group-name"), group.name);
+    fields.set(QStringLiteral("group-owner-group"), group.ownerGroup);
     return fields;
 }
 
-QVariantMap goodsFields(const GoodsRecord &goods)
+RequestFields goodsFields(const GoodsRecord &goods)
 {
-    QVariantMap fields;
-    fields.insert(QStringLiteral("goods-no"), goods.number);
-    fields.insert(QStringLiteral("goods-add-code"), goods.additionalCode());
-    fields.insert(QStringLiteral("goods-name"), goods.name);
-    fields.insert(QStringLiteral("goods-price"), goods.price);
-    fields.insert(QStringLiteral("goods-shelf-life"), goods.shelfLife);
-    fields.insert(QStringLiteral("goods-owner-group"), goods.ownerGroup);
+    RequestFields fields;
+    fields.set(QStringLiteral("goods-no"), goods.number);
+    fields.set(QStringLiteral("goods-add-code"), goods.additionalCode());
+    fields.set(QStringLiteral("goods-name"), goods.name);
+    fields.set(QStringLiteral("goods-price"), goods.price);
+    fields.set(QStringLiteral("goods-shelf-life"), goods.shelfLife);
+    fields.set(QStringLiteral("goods-owner-group"), goods.ownerGroup);
     return fields;
 }
 
@@ -49,7 +50,7 @@ bool LumaroDriver::uploadGoods(const QList<GroupRecord *> &groups, const QList<G
         lastErrorCode = noAnswerCode;
         return false;
     }
-    if (!exchange(QStringLiteral("BeginUpdate"), QVariantMap()))
+    if (!exchange(QStringLiteral("BeginUpdate"), RequestFields()))
         return false;
     for (const GroupRecord *group : groups) {
         if (group && !exchange(QStringLiteral("UpdateGroups"), groupFields(*group)))
@@ -60,7 +61,7 @@ bool LumaroDriver::uploadGoods(const QList<GroupRecord *> &groups, const QList<G
             return false;
     }
     // The scale needs nothing but the header to commit.
-    if (!exchange(QStringLiteral("EndUpdate"), QVariantMap()))
+    if (!exchange(QStringLiteral("EndUpdate"), RequestFields()))
         return false;
     dropConnection();
     lastErrorCode = 0;

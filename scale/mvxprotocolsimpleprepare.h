@@ -6,6 +6,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
+class RequestFields;
+
 // Builds the envelope of scale requests and judges the answers.
 class MVxProtocolSimplePrepare : public QObject
 {
@@ -20,8 +22,16 @@ public:
     QVariantMap header(QString responseExt) const;
     // A request whose "data" is the header alone.
     QByteArray buildRequest(int id, QString command) const;
+    // A request whose "data" is the header with `data` laid over it, as
+    // serialize writes the envelope map; empty when a value cannot be written.
+    QByteArray buildRequest(int id, const QString &command, const RequestFields &data) const;
     // "id", then "response" (case-sensitive), then "response-code"; a
     // missing key reads as 0 or the empty text.
     bool isExpectedResponse(QVariantMap response, int id, QString responseText, int code) const;
     QVariant valueOf(QVariantMap map, QString key) const;
+
+private:
+    void addHeader(RequestFields &fields, const QString &responseExt) const;
+
+    const QString compileDate;
 };

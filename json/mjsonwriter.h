@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+// The writer behind MJson::serialize, open for writing an object member by
+// member without building a QVariantMap first. The caller gives the members
+// of an object in ascending key order, as serialize writes a map.
+class MJsonWriter
+{
+public:
+    MJsonWriter();
+
+    QByteArray result() const { return m_out; }
+
+    // False for a value the protocol cannot carry (NaN, infinity, or a type
+    // with no conversion); the result is then to be discarded.
+    bool write(const QVariant &value);
+
+    void beginObject();
+    // The member's key; its value is written next.
+    void key(const QString &name);
+    void endObject();
+
+private:
+    bool writeList(const QVariantList &list);
+    bool writeStringList(const QStringList &list);
+    template <typename Container>
+    bool writeObject(const Container &object);
+    bool writeDouble(double value);
+    void writeUnsigned(qulonglong value);
+    void writeSigned(qlonglong value);
+    void writeQuoted(const QString &text);
+
+    QByteArray m_out;
+    // No member written yet in the innermost open object.
+    bool m_first = true;
+};
