@@ -154,10 +154,40 @@ bool MJsonWriter::writeDouble(double value)
     // "nan.0" or "inf.0" would be no number at all on the other side.
     if (!std::isfinite(value))
         return false;
+    if (writeHundredths(value))
+        return true;
     const QByteArray text = QByteArray::number(value, 'g', 6);
     m_out.append(text);
     if (!text.contains('.') && !text.contains('e'))
         m_out.append(".0", 2);
+    return true;
+}
+
+// Prices mostly have two decimals at most. A double that is the nearest one
+// to n/100 with |n| below 10^6 has at most six significant digits, so
+// printing it to six digits gives n/100 exactly: written here digit by digit,
+// the same text as the general path at a tenth of its cost.
+bool MJsonWriter::writeHundredths(double value)
+{
+    if (!(value > -1e4 && value < 1e4))
+        return false;
+    const qlonglong hundredths = std::llround(value * 100.0);
+    if (double(hundredths) / 100.0 != value || (hundredths == 0 && std::signbit(value)))
+        return false;
+    if (hundredths < 0)
+        m_out.append('-');
+    const qulonglong magnitude = qulonglong(hundredths < 0 ? -hundredths : hundredths);
+    writeUnsigned(magnitude / 100);
+    const int tenths = int(magnitude % 100 / 10);
+    const int last = int(magnitude % 10);
+    if (tenths == 0 && last == 0) {
+        m_out.append(".0", 2);
+    } else {
+        m_out.append('.');
+        m_out.append(char('0' + tenths));
+        if (last != 0)
+            m_out.append(char('0' + last));
+    }
     return true;
 }
 

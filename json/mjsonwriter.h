@@ -29,6 +29,7 @@ private:
     template <typename Container>
     bool writeObject(const Container &object);
     bool writeDouble(double value);
+    bool writeHundredths(double value);
     void writeUnsigned(qulonglong value);
     void writeSigned(qlonglong value);
     void writeQuoted(const QString &text);

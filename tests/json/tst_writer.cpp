@@ -4,7 +4,9 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
 using Map = QVariantMap;
 using List = QVariantList;
@@ -19,6 +21,7 @@ private slots:
     void wireExamples_data();
     void wireExamples();
     void readsBack();
+    void doublesAsQtPrintsThem();
 };
 
 void TestWriter::serialize_data()
@@ -155,6 +158,46 @@ void TestWriter::readsBack()
     const QVariant read = MJson::parse(QString::fromUtf8(MJson::serialize(value)), ok);
     QVERIFY(ok);
     QCOMPARE(read, QVariant(value)); // numbers come back as other integer types
+}
+
+// Every double is written as Qt prints it to six significant digits, with
+// ".0" where that looks like an integer; two-decimal values take a shorter
+// road there, so they are checked all of them.
+void TestWriter::doublesAsQtPrintsThem()
+{
+    const auto reference = [](double value) {
+        QByteArray text = QByteArray::number(value, 'g', 6);
+        if (!text.contains('.') && !text.contains('e'))
+            text += ".0";
+        return text;
+    };
+    const auto check = [&](double value) {
+        const QByteArray written = MJson::serialize(value);
+        if (written != reference(value)) {
+            qWarning("%.17g: wrote %s, Qt prints %s", value, written.constData(), reference(value).constData());
+            return false;
+        }
+        return true;
+    };
+
+    int mismatches = 0;
+    for (qint64 n = -1000100; n <= 1000100; ++n)
+        mismatches += !check(double(n) / 100.0);
+    const double odd[] = {0.0, -0.0, 9999.995, -9999.995, 9999.994999, 1000.125, 100000.5, 0.005, 0.015,
+                          1e-5, 0.1 + 0.2, 12.345, 1e4, 1e4 - 1e-12, 99999.99, 123456.78, 1e300, 5e-324};
+    for (double value : odd)
+        mismatches += !check(value);
+    std::mt19937_64 random(42);
+    for (int i = 0; i < 200000; ++i) {
+        const quint64 bits = random();
+        double value = 0;
+        std::memcpy(&value, &bits, sizeof(value));
+        if (std::isfinite(value))
+            mismatches += !check(value);
+        mismatches += !check(double(qint64(random() % 20000000) - 10000000) / 1000.0);
+        mismatches += !check(double(qint64(random() % 2000000) - 1000000) / 100.0 + 1e-9);
+    }
+    QCOMPARE(mismatches, 0);
 }
 
 QTEST_APPLESS_MAIN(TestWriter)
