@@ -14,9 +14,10 @@ const int noGoodsCode = 17;
 
 RequestFields groupFields(const GroupRecord &group)
 {
+    // In key order, so that each field is only appended.
     RequestFields fields;
-    fields.set(QStringLiteral("group-no"), group.number);
     fields.set(QStringLiteral("group-name"), group.name);
+    fields.set(QStringLiteral("group-no"), group.number);
     fields.set(QStringLiteral("group-owner-group"), group.ownerGroup);
     return fields;
 }
@@ -24,12 +25,12 @@ RequestFields groupFields(const GroupRecord &group)
 RequestFields goodsFields(const GoodsRecord &goods)
 {
     RequestFields fields;
-    fields.set(QStringLiteral("goods-no"), goods.number);
     fields.set(QStringLiteral("goods-add-code"), goods.additionalCode());
     fields.set(QStringLiteral("goods-name"), goods.name);
+    fields.set(QStringLiteral("goods-no"), goods.number);
+    fields.set(QStringLiteral("goods-owner-group"), goods.ownerGroup);
     fields.set(QStringLiteral("goods-price"), goods.price);
     fields.set(QStringLiteral("goods-shelf-life"), goods.shelfLife);
-    fields.set(QStringLiteral("goods-owner-group"), goods.ownerGroup);
     return fields;
 }
 

@@ -44,21 +44,30 @@ QByteArray MVxProtocolSimplePrepare::buildRequest(int id, QString command) const
 
 QByteArray MVxProtocolSimplePrepare::buildRequest(int id, const QString &command, const RequestFields &data) const
 {
-    RequestFields fields;
-    addHeader(fields, QString());
-    for (const RequestFields::Field &field : data)
-        fields.set(field.key, field.value);
+    RequestFields header;
+    addHeader(header, QString());
 
-    // The envelope's keys in the order a map of them is written.
+    // The envelope's keys in the order a map of them is written; "data" is
+    // the header and the data merged by key, the data's value winning.
     MJsonWriter writer;
     writer.beginObject();
     writer.key(QStringLiteral("command"));
     writer.write(command);
     writer.key(QStringLiteral("data"));
     writer.beginObject();
-    for (const RequestFields::Field &field : fields) {
-        writer.key(field.key);
-        if (!writer.write(field.value))
+    const RequestFields::Field *fromHeader = header.begin();
+    const RequestFields::Field *fromData = data.begin();
+    while (fromHeader != header.end() || fromData != data.end()) {
+        const RequestFields::Field *next = nullptr;
+        if (fromData == data.end() || (fromHeader != header.end() && fromHeader->key < fromData->key)) {
+            next = fromHeader++;
+        } else {
+            if (fromHeader != header.end() && fromHeader->key == fromData->key)
+                ++fromHeader;
+            next = fromData++;
+        }
+        writer.key(next->key);
+        if (!writer.write(next->value))
             return QByteArray();
     }
     writer.endObject();
