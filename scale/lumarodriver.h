@@ -122,13 +122,19 @@ private:
 
     // Bytes read from the connection and not yet taken into an answer.
     QByteArray pendingBytes;
+    // The connection's descriptor blocks, each receive limited to receiveLimitMs.
+    bool descriptorBlocks = false;
+    int receiveLimitMs = 0;
 
     bool answerBytesArrived();
     bool hasUnreadBytes() const;
     void keepSocketBuffer();
     void takeUnreadBytes(QByteArray &buffer);
+    void adoptDescriptor();
+    bool limitReceiveWait(int fd, int waitMs);
     Arrival receiveNow(int fd);
     bool receiveBytes(int waitMs);
+    void sendBytes(const QByteArray &bytes);
     void collectAnswer(QByteArray &buffer, QVariant &value, bool &complete, bool &parsed);
     void writeRequest(const QByteArray &request);
     QVariantMap takeAnswer(bool &readable);

@@ -8,13 +8,6 @@
 #include <QElapsedTimer>
 #include <QTcpSocket>
 
-#if defined(Q_OS_UNIX)
-#include <sys/socket.h>
-#include <sys/types.h>
-
-#include <cerrno>
-#endif
-
 namespace {
 
 const int noConnectCode = 1;
@@ -26,38 +19,6 @@ QString decodeAnswer(const QByteArray &bytes)
 {
     const int end = bytes.indexOf('\0');
     return QString::fromUtf8(bytes.constData(), end < 0 ? bytes.size() : end);
-}
-
-// Hands the request straight to the kernel. QTcpSocket::write would queue it
-// and switch the socket's write notifier on and off around the flush: two
-// calls into the host's event dispatcher (with GLib, two wake-up writes) and
-// a poll per request, although no event loop runs. Returns the bytes sent;
-// whatever the kernel does not take at once (a full buffer, an error) is left
-// to the socket as before, so a failing connection ends exactly as it did.
-qint64 sendDirectly(QTcpSocket *socket, const QByteArray &bytes)
-{
-#if defined(Q_OS_UNIX) && defined(MSG_NOSIGNAL)
-    if (socket->bytesToWrite() > 0)
-        return 0;
-    const int fd = int(socket->socketDescriptor());
-    if (fd < 0)
-        return 0;
-    qint64 sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t written = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
-        if (written > 0)
-            sent += written;
-        else if (written < 0 && errno == EINTR)
-            continue;
-        else
-            break;
-    }
-    return sent;
-#else
-    Q_UNUSED(socket);
-    Q_UNUSED(bytes);
-    return 0;
-#endif
 }
 
 } // namespace
@@ -89,6 +50,7 @@ bool LumaroDriver::link()
             continue;
         }
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        adoptDescriptor();
         greeted = awaitAnswer();
     }
     if (!greeted)
@@ -161,13 +123,7 @@ void LumaroDriver::writeRequest(const QByteArray &request)
     // A request to a closed connection is found out by the wait for its answer.
     if (socket->state() != QAbstractSocket::ConnectedState)
         return;
-    const qint64 sent = sendDirectly(socket, request);
-    if (sent == request.size())
-        return;
-    socket->write(request.constData() + sent, request.size() - sent);
-    // No event loop would ever send the bytes: push them out here.
-    while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(writeWaitMs)) {
-    }
+    sendBytes(request);
 }
 
 QVariantMap LumaroDriver::takeAnswer(bool &readable)
