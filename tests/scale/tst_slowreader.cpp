@@ -1,0 +1,169 @@
+// ctest-timeout: 120
+// Requests larger than the socket's buffers, to a scale that reads them late
+// or never: the driver's own send loop must wait for room, bounded.
+
+#include "helper_driverprobe.h"
+#include "helper_testenv.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace {
+
+// A scale on plain sockets: greets, answers Link, then waits `pauseMs`
+// before reading the next request (-1: never reads it) and answers it once
+// it has all of it.
+class LateReader
+{
+public:
+    explicit LateReader(int pauseMs) : m_pauseMs(pauseMs) {}
+
+    ~LateReader()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_listenFd >= 0)
+            ::close(m_listenFd);
+    }
+
+    bool start()
+    {
+        m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0
+            || ::listen(m_listenFd, 1) != 0
+            || ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return false;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+        return true;
+    }
+
+    quint16 port() const { return m_port; }
+    // The bytes of the second request, once answered.
+    size_t received() const { return m_received; }
+
+private:
+    void serve()
+    {
+        const int fd = ::accept(m_listenFd, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        if (answer(fd, R"({ "id" : 1, "response" : "ConnectOk", "response-code" : 0 })") && readRequest(fd) > 0
+            && answer(fd, R"({ "id" : 1, "response" : "Ok", "response-code" : 0 })")) {
+            if (m_pauseMs >= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_pauseMs));
+                const size_t size = readRequest(fd);
+                if (size > 0 && answer(fd, R"({ "id" : 2, "response" : "Ok", "response-code" : 0 })"))
+                    m_received = size;
+            }
+            while (!m_stop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::close(fd);
+    }
+
+    static bool answer(int fd, const char *text)
+    {
+        const std::string bytes(text);
+        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+    }
+
+    // Reads one JSON object whole; its size, or 0 when the connection ends
+    // first. The requests here hold no braces inside their texts.
+    static size_t readRequest(int fd)
+    {
+        size_t size = 0;
+        int depth = 0;
+        char chunk[65536];
+        for (;;) {
+            const ssize_t got = ::recv(fd, chunk, sizeof(chunk), 0);
+            if (got <= 0)
+                return 0;
+            for (ssize_t i = 0; i < got; ++i) {
+                depth += chunk[i] == '{' ? 1 : chunk[i] == '}' ? -1 : 0;
+                if (depth == 0 && chunk[i] == '}')
+                    return size + size_t(i) + 1;
+            }
+            size += size_t(got);
+        }
+    }
+
+    const int m_pauseMs;
+    int m_listenFd = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<size_t> m_received{0};
+};
+
+} // namespace
+
+class TestSlowReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { prepareDriverEnvironment(); }
+    void largeRequest_data();
+    void largeRequest();
+};
+
+void TestSlowReader::largeRequest_data()
+{
+    QTest::addColumn<int>("pauseMs");
+    QTest::addColumn<int>("code"); // -1: accepted
+
+    QTest::newRow("read at once") << 0 << -1;
+    QTest::newRow("read after 500 ms") << 500 << -1;
+    QTest::newRow("never read") << -1 << 2;
+}
+
+void TestSlowReader::largeRequest()
+{
+    QFETCH(int, pauseMs);
+    QFETCH(int, code);
+
+    LateReader scale(pauseMs);
+    QVERIFY(scale.start());
+    DriverProbe driver;
+    aimAtLoopback(driver, scale.port());
+    QVERIFY(driver.link());
+
+    // Far more than the kernel buffers of both ends hold.
+    const QString name(16 * 1024 * 1024, QLatin1Char('x'));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const bool accepted = driver.exchange(QStringLiteral("UpdateGoods"), QVariantMap{{"goods-name", name}});
+    const qint64 ms = elapsed.elapsed();
+
+    if (code < 0) {
+        QVERIFY(accepted);
+        QCOMPARE(driver.lastError(), 0);
+        QVERIFY(scale.received() > size_t(name.size()));
+        QVERIFY(driver.isConnected());
+    } else {
+        QVERIFY(!accepted);
+        QCOMPARE(driver.lastError(), code);
+        QVERIFY(!driver.isConnected());
+        // The write gives up after its 2 s without room, the answer after 2.2 s.
+        QVERIFY2(ms >= 2000 && ms < 8000, qPrintable(QString::number(ms)));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSlowReader)
+#include "tst_slowreader.moc"
