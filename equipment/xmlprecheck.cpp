@@ -28,11 +28,71 @@ void placeIssue(const QString &xml, int pos, const char *message, XmlPrecheckIss
     issue.column = pos - lineStart + 1;
 }
 
+// The value of a well-formed character reference starting at pos ("&#"),
+// or -1 for anything else, which the reader judges. Values beyond any code
+// point stop growing at 0x110000.
+qint64 referencedCodePoint(const ushort *text, int pos, int end)
+{
+    int i = pos + 2;
+    const bool hex = i < end && (text[i] == 'x' || text[i] == 'X');
+    if (hex)
+        ++i;
+    const int digitsStart = i;
+    qint64 value = 0;
+    for (; i < end; ++i) {
+        const ushort c = text[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        if (digit < 0)
+            break;
+        value = qMin<qint64>(value * (hex ? 16 : 10) + digit, 0x110000);
+    }
+    return i > digitsStart && i < end && text[i] == ';' ? value : -1;
+}
+
+// Position of the first character in [from, to) that the DOM reader would
+// hand on damaged: an unpaired surrogate, or a character reference to U+0000,
+// to a surrogate or beyond U+FFFF (the reader keeps its low 16 bits only, so
+// &#x1F600; would come out as U+F600). -1 when there is none.
+int damagedCharacter(const QString &xml, int from, int to, const char *&message)
+{
+    const ushort *text = xml.utf16();
+    for (int i = from; i < to; ++i) {
+        const ushort c = text[i];
+        if (c == '&' && i + 1 < to && text[i + 1] == '#') {
+            const qint64 code = referencedCodePoint(text, i, to);
+            if (code == 0 || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+                message = "character reference to no character";
+                return i;
+            }
+            if (code > 0xFFFF) {
+                message = "character reference beyond U+FFFF";
+                return i;
+            }
+        } else if (QChar::isSurrogate(c)) {
+            if (QChar::isHighSurrogate(c) && i + 1 < to && QChar::isLowSurrogate(text[i + 1])) {
+                ++i;
+                continue;
+            }
+            message = "unpaired surrogate";
+            return i;
+        }
+    }
+    return -1;
+}
+
 // Index just past the end of a start tag beginning at pos ('<'), and whether
 // it closes itself. Quotes count only where an attribute value may start, so
 // a '>' or '/' inside a value does not end the tag. Returns xml.size() when
-// the tag never ends.
-int skipStartTag(const QString &xml, int pos, bool &selfClosing, int &attributes)
+// the tag never ends. `damaged` is the first position in a value that
+// damagedCharacter finds, or -1.
+int skipStartTag(const QString &xml, int pos, bool &selfClosing, int &attributes, int &damaged,
+                 const char *&message)
 {
     const int size = xml.size();
     bool valueMayStart = false;
@@ -51,6 +111,8 @@ int skipStartTag(const QString &xml, int pos, bool &selfClosing, int &attributes
             ++attributes;
         } else if (valueMayStart && (c == QLatin1Char('"') || c == QLatin1Char('\''))) {
             const int end = xml.indexOf(c, i + 1);
+            if (damaged < 0)
+                damaged = damagedCharacter(xml, i + 1, end < 0 ? size : end, message);
             if (end < 0)
                 return size;
             i = end;
@@ -102,9 +164,15 @@ bool precheckXml(const QString &xml, int maxDepth, int maxAttributes, XmlPrechec
         } else {
             bool selfClosing = false;
             int attributes = 0;
-            const int next = skipStartTag(xml, i, selfClosing, attributes);
+            int damaged = -1;
+            const char *message = nullptr;
+            const int next = skipStartTag(xml, i, selfClosing, attributes, damaged, message);
             if (attributes > maxAttributes) {
                 placeIssue(xml, i, "too many attributes in one element", issue);
+                return false;
+            }
+            if (damaged >= 0) {
+                placeIssue(xml, damaged, message, issue);
                 return false;
             }
             if (!selfClosing && ++depth > maxDepth) {

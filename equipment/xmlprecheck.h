@@ -17,5 +17,8 @@ struct XmlPrecheckIssue
 // maxDepth. It never counts fewer levels than the reader would build, and it
 // leaves every other fault to the reader so that its messages stay intact.
 // Both readers check attribute names for duplicates in quadratic time, so an
-// element with more than maxAttributes attributes is refused too.
+// element with more than maxAttributes attributes is refused too. So is an
+// attribute value that the DOM reader would hand on damaged: one holding an
+// unpaired surrogate, or a character reference to U+0000, to a surrogate or
+// beyond U+FFFF (of which the reader keeps the low 16 bits).
 bool precheckXml(const QString &xml, int maxDepth, int maxAttributes, XmlPrecheckIssue &issue);

@@ -458,8 +458,42 @@ void TestGoodsTable::hostileInput_data()
     };
     badName("control character", QStringLiteral("a") + QChar(0x01) + "b");
     badName("NUL", QStringLiteral("a") + QChar(0) + "b");
-    badName("lone surrogate", QStringLiteral("a") + QChar(0xD800) + "b");
     badName("noncharacter", QStringLiteral("a") + QChar(0xFFFE) + "b");
+    badName("surrogate pair", QStringLiteral("a") + QChar(0xD834) + QChar(0xDD1E));
+
+    // What the DOM reader would hand on damaged is refused where it stands:
+    // it passes a zero or half a character on, and keeps only the low 16 bits
+    // of a reference. The name starts in column 49.
+    const QString noCharacter = QStringLiteral("character reference to no character");
+    const QString beyond = QStringLiteral("character reference beyond U+FFFF");
+    const QString unpaired = QStringLiteral("unpaired surrogate");
+    auto refusedName = [](const char *tag, const QString &name, const QString &message, int column) {
+        QTest::newRow(tag) << table("<Record PLU=\"1\" Code=\"1\" Price=\"1\" Name=\"" + name + "\"/>")
+                           << Refused << 0 << QString() << message << 1 << column;
+    };
+    refusedName("&#0;", QStringLiteral("ab&#0;"), noCharacter, 51);
+    refusedName("&#x000;", QStringLiteral("&#x000;"), noCharacter, 49);
+    refusedName("&#xD800;", QStringLiteral("a&#xD800;"), noCharacter, 50);
+    refusedName("&#57343;", QStringLiteral("a&#57343;"), noCharacter, 50);
+    refusedName("&#x110000;", QStringLiteral("a&#x110000;"), noCharacter, 50);
+    refusedName("&#99999999999999999999999;", QStringLiteral("a&#99999999999999999999999;"), noCharacter, 50);
+    refusedName("&#x10000;", QStringLiteral("a&#x10000;"), beyond, 50);
+    refusedName("&#x1F600; after a valid one", QStringLiteral("&#xFFFD;&#128512;"), beyond, 57);
+    refusedName("&#x10FFFF;", QStringLiteral("&#x10FFFF;"), beyond, 49);
+    refusedName("lone high surrogate", QStringLiteral("a") + QChar(0xD800) + "b", unpaired, 50);
+    refusedName("lone high surrogate at the end", QStringLiteral("a") + QChar(0xDBFF), unpaired, 50);
+    refusedName("lone low surrogate", QStringLiteral("ab") + QChar(0xDC00), unpaired, 51);
+    refusedName("swapped pair", QString(QChar(0xDD1E)) + QChar(0xD834), unpaired, 49);
+    // Only attribute values reach the scale; elsewhere these stay the reader's.
+    QTest::newRow("&#0; in element text")
+        << table(QStringLiteral("<Record PLU=\"1\" Code=\"1\" Price=\"1\" Name=\"x\">&#0;</Record>"))
+        << ReadsOrFails << 1 << "x" << QString() << 0 << 0;
+    QTest::newRow("&#xFFFF; and a malformed reference")
+        << table(QStringLiteral("<Record PLU=\"1\" Code=\"1\" Price=\"1\" Name=\"a&#xFFFF;&#x1F6;\"/>"))
+        << ReadsOrFails << 1 << QStringLiteral("a") + QChar(0xFFFF) + QChar(0x1F6) << QString() << 0 << 0;
+    QTest::newRow("&#0; in a comment and CDATA")
+        << table(QStringLiteral("<!-- &#0; --><![CDATA[&#0;]]>") + validRow) << Reads << 1 << "x" << QString()
+        << 0 << 0;
     QTest::newRow("control character reference")
         << table(QStringLiteral("<Record PLU=\"1\" Code=\"1\" Price=\"1\" Name=\"a&#1;b\"/>"))
         << ReadsOrFails << 1 << QStringLiteral("a") + QChar(0x01) + "b" << QString() << 0 << 0;
