@@ -54,7 +54,7 @@ public:
     }
 
     quint16 port() const { return m_port; }
-    // The bytes of the second request, once answered.
+    // The bytes of the second request, once read whole.
     size_t received() const { return m_received; }
 
 private:
@@ -67,9 +67,10 @@ private:
             && answer(fd, R"({ "id" : 1, "response" : "Ok", "response-code" : 0 })")) {
             if (m_pauseMs >= 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(m_pauseMs));
-                const size_t size = readRequest(fd);
-                if (size > 0 && answer(fd, R"({ "id" : 2, "response" : "Ok", "response-code" : 0 })"))
-                    m_received = size;
+                // Kept before answering: the driver returns on the answer.
+                m_received = readRequest(fd);
+                if (m_received > 0)
+                    answer(fd, R"({ "id" : 2, "response" : "Ok", "response-code" : 0 })");
             }
             while (!m_stop)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
