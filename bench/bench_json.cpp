@@ -7,6 +7,8 @@
 
 #include "json/mjson.h"
 
+#include "benchoptions.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -109,16 +111,6 @@ double bestNsPerOp(int runs, int batch, const std::function<int()> &operation)
         best = std::min(best, timer.nsecsElapsed());
     }
     return double(best) / batch;
-}
-
-int intOption(const QStringList &arguments, const QString &name, int fallback)
-{
-    const int at = arguments.indexOf(name);
-    if (at < 0 || at + 1 >= arguments.size())
-        return fallback;
-    bool ok = false;
-    const int value = arguments.at(at + 1).toInt(&ok);
-    return ok && value > 0 ? value : fallback;
 }
 
 void report(const char *what, double mjsonNs, double qtNs)

@@ -8,6 +8,8 @@
 //
 //   bench_load [--runs N]
 
+#include "benchoptions.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -57,16 +59,6 @@ bool probe(const QProcessEnvironment &environment, const QString &kind, const QS
     sample.loadMs = fields.at(0).trimmed().toDouble() / 1e6;
     sample.readyMs = fields.at(1).trimmed().toDouble() / 1e6;
     return sample.readyMs > 0;
-}
-
-int intOption(const QStringList &arguments, const QString &name, int fallback)
-{
-    const int at = arguments.indexOf(name);
-    if (at < 0 || at + 1 >= arguments.size())
-        return fallback;
-    bool ok = false;
-    const int value = arguments.at(at + 1).toInt(&ok);
-    return ok && value > 0 ? value : fallback;
 }
 
 } // namespace

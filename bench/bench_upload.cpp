@@ -11,6 +11,8 @@
 #include "equipment/goodsrecord.h"
 #include "scale/lumarodriver.h"
 
+#include "benchoptions.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -114,16 +116,6 @@ RunTime baselineRun(unsigned short port, const std::vector<BlockingClient::Reque
         time.wall = -1;
     }
     return time;
-}
-
-int intOption(const QStringList &arguments, const QString &name, int fallback)
-{
-    const int at = arguments.indexOf(name);
-    if (at < 0 || at + 1 >= arguments.size())
-        return fallback;
-    bool ok = false;
-    const int value = arguments.at(at + 1).toInt(&ok);
-    return ok && value > 0 ? value : fallback;
 }
 
 } // namespace

@@ -88,6 +88,15 @@ void upsert(QList<Record> &list, const Record &record)
     list.append(record);
 }
 
+// A record waits in an open transaction for EndUpdate; without one it goes
+// straight into the catalogue. True when the catalogue changed.
+template<typename Record>
+bool stageOrStore(bool inTransaction, QList<Record> &staged, QList<Record> &catalogue, const Record &record)
+{
+    upsert(inTransaction ? staged : catalogue, record);
+    return !inTransaction;
+}
+
 } // namespace
 
 ScaleSimulator::ScaleSimulator(QObject *parent)
@@ -308,12 +317,8 @@ bool ScaleSimulator::execute(SimConnection *connection, const QJsonObject &reque
         SimGroup group;
         if (!readGroup(data, &group))
             return refuse(SimResponse::badData, 3);
-        if (connection->inTransaction) {
-            upsert(connection->stagedGroups, group);
-        } else {
-            upsert(m_groups, group);
+        if (stageOrStore(connection->inTransaction, connection->stagedGroups, m_groups, group))
             emit catalogueChanged();
-        }
         return true;
     }
 
@@ -321,12 +326,8 @@ bool ScaleSimulator::execute(SimConnection *connection, const QJsonObject &reque
         SimGoods goods;
         if (!readGoods(data, &goods))
             return refuse(SimResponse::badData, 3);
-        if (connection->inTransaction) {
-            upsert(connection->stagedGoods, goods);
-        } else {
-            upsert(m_goods, goods);
+        if (stageOrStore(connection->inTransaction, connection->stagedGoods, m_goods, goods))
             emit catalogueChanged();
-        }
         return true;
     }
 
