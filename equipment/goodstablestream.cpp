@@ -2,6 +2,7 @@
 
 #include "goodstable.h"
 #include "goodstablerow.h"
+#include "xmlprecheck.h"
 
 #include <QDomDocument>
 #include <QDomElement>
@@ -31,14 +32,6 @@ bool isXmlSpace(QChar c)
 {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')
         || c == QLatin1Char('\r');
-}
-
-int digitValue(ushort c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c |= 0x20;
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
 // 1 where an ASCII character may start a name, 2 where it may follow.
@@ -109,27 +102,6 @@ bool hasLoneSurrogate(const QChar *chars, int size)
     return false;
 }
 
-// Reads the character reference whose digits start at from (just past "&#"):
-// false when it is not written strictly as digits and ";" or "x", hex digits
-// and ";", which the stream reader reads leniently.
-bool readReference(const QChar *chars, int from, int size, quint32 &value)
-{
-    int base = 10;
-    if (from < size && chars[from] == QLatin1Char('x')) {
-        base = 16;
-        ++from;
-    }
-    int i = from;
-    value = 0;
-    for (; i < size; ++i) {
-        const int digit = digitValue(chars[i].unicode());
-        if (digit < 0 || digit >= base)
-            break;
-        value = value > 0xFFFFFF ? 0x1000000 : value * base + digit;
-    }
-    return i > from && i < size && chars[i] == QLatin1Char(';');
-}
-
 // What the whole text tells about its fit for the stream reader.
 struct TextSurvey
 {
@@ -155,7 +127,7 @@ TextSurvey surveyText(const QString &text)
         if (i + 1 == size || chars[i + 1] != QLatin1Char('#'))
             continue;
         quint32 value = 0;
-        if (!readReference(chars, i + 2, size, value)) {
+        if (!readCharacterReference(chars, i + 2, size, value)) {
             survey.readersDiffer = true;
             return survey;
         }
@@ -219,7 +191,7 @@ bool rowValuesDifferForDom(const QStringRef &tag)
             quint32 value = 0;
             if (c == '\t' || c == '\n' || c == '\r'
                 || (c == '&' && j + 1 < size && chars[j + 1] == QLatin1Char('#')
-                    && readReference(chars, j + 2, size, value) && value > 0xFFFF))
+                    && readCharacterReference(chars, j + 2, size, value) && value > 0xFFFF))
                 differs = true;
         }
         if (differs && rowField(attributeNameBefore(tag, i)) != RowField::Other)

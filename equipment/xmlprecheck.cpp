@@ -28,31 +28,12 @@ void placeIssue(const QString &xml, int pos, const char *message, XmlPrecheckIss
     issue.column = pos - lineStart + 1;
 }
 
-// The value of a well-formed character reference starting at pos ("&#"),
-// or -1 for anything else, which the reader judges. Values beyond any code
-// point stop growing at 0x110000.
-qint64 referencedCodePoint(const ushort *text, int pos, int end)
+int digitValue(ushort c)
 {
-    int i = pos + 2;
-    const bool hex = i < end && (text[i] == 'x' || text[i] == 'X');
-    if (hex)
-        ++i;
-    const int digitsStart = i;
-    qint64 value = 0;
-    for (; i < end; ++i) {
-        const ushort c = text[i];
-        int digit = -1;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (hex && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (hex && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        if (digit < 0)
-            break;
-        value = qMin<qint64>(value * (hex ? 16 : 10) + digit, 0x110000);
-    }
-    return i > digitsStart && i < end && text[i] == ';' ? value : -1;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c |= 0x20;
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
 // Position of the first character in [from, to) that the DOM reader would
@@ -61,11 +42,15 @@ qint64 referencedCodePoint(const ushort *text, int pos, int end)
 // &#x1F600; would come out as U+F600). -1 when there is none.
 int damagedCharacter(const QString &xml, int from, int to, const char *&message)
 {
+    const QChar *chars = xml.constData();
     const ushort *text = xml.utf16();
     for (int i = from; i < to; ++i) {
         const ushort c = text[i];
+        quint32 code = 0;
         if (c == '&' && i + 1 < to && text[i + 1] == '#') {
-            const qint64 code = referencedCodePoint(text, i, to);
+            // One written otherwise is the reader's to judge.
+            if (!readCharacterReference(chars, i + 2, to, code))
+                continue;
             if (code == 0 || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
                 message = "character reference to no character";
                 return i;
@@ -131,6 +116,24 @@ int skipPast(const QString &xml, const QLatin1String &terminator, int from)
 }
 
 } // namespace
+
+bool readCharacterReference(const QChar *chars, int from, int size, quint32 &value)
+{
+    int base = 10;
+    if (from < size && chars[from] == QLatin1Char('x')) {
+        base = 16;
+        ++from;
+    }
+    int i = from;
+    value = 0;
+    for (; i < size; ++i) {
+        const int digit = digitValue(chars[i].unicode());
+        if (digit < 0 || digit >= base)
+            break;
+        value = value > 0xFFFFFF ? 0x1000000 : value * base + digit;
+    }
+    return i > from && i < size && chars[i] == QLatin1Char(';');
+}
 
 bool precheckXml(const QString &xml, int maxDepth, int maxAttributes, XmlPrecheckIssue &issue)
 {

@@ -21,4 +21,10 @@ struct XmlPrecheckIssue
 // attribute value that the DOM reader would hand on damaged: one holding an
 // unpaired surrogate, or a character reference to U+0000, to a surrogate or
 // beyond U+FFFF (of which the reader keeps the low 16 bits).
+// Reads the character reference whose digits start at `from` (just past
+// "&#"): false when it is not written strictly as digits and ";" or "x", hex
+// digits and ";" (Qt's stream reader reads others leniently, its DOM reader
+// refuses them). Values above 0xFFFFFF read as 0x1000000.
+bool readCharacterReference(const QChar *chars, int from, int size, quint32 &value);
+
 bool precheckXml(const QString &xml, int maxDepth, int maxAttributes, XmlPrecheckIssue &issue);
