@@ -102,21 +102,6 @@ SimFault makeFault(SimFaultKind kind, const QString &command = QString(), int nt
     return fault;
 }
 
-bool isGreetingFault(SimFaultKind kind)
-{
-    switch (kind) {
-    case SimFaultKind::NoGreeting:
-    case SimFaultKind::MuteAccept:
-    case SimFaultKind::GreetingWrongId:
-    case SimFaultKind::GreetingWrongText:
-    case SimFaultKind::GreetingBadCode:
-    case SimFaultKind::GreetingNotJson:
-        return true;
-    default:
-        return false;
-    }
-}
-
 struct MatrixRow
 {
     QString name;

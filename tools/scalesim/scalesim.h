@@ -63,6 +63,9 @@ enum class SimFaultKind {
     TwoDocuments          // answer with the real answer and a second document in one segment
 };
 
+// Faults that concern the greeting rather than a command.
+bool isGreetingFault(SimFaultKind kind);
+
 struct SimFault {
     SimFaultKind kind = SimFaultKind::None;
     QString command;      // request faults: only requests with this "command" count; empty = any request

@@ -11,21 +11,6 @@
 
 namespace {
 
-bool isGreetingFault(SimFaultKind kind)
-{
-    switch (kind) {
-    case SimFaultKind::NoGreeting:
-    case SimFaultKind::MuteAccept:
-    case SimFaultKind::GreetingWrongId:
-    case SimFaultKind::GreetingWrongText:
-    case SimFaultKind::GreetingBadCode:
-    case SimFaultKind::GreetingNotJson:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Numbers may come as JSON numbers or as numeric texts.
 bool readInteger(const QJsonObject &data, const char *key, qint64 *value)
 {
@@ -98,6 +83,21 @@ bool stageOrStore(bool inTransaction, QList<Record> &staged, QList<Record> &cata
 }
 
 } // namespace
+
+bool isGreetingFault(SimFaultKind kind)
+{
+    switch (kind) {
+    case SimFaultKind::NoGreeting:
+    case SimFaultKind::MuteAccept:
+    case SimFaultKind::GreetingWrongId:
+    case SimFaultKind::GreetingWrongText:
+    case SimFaultKind::GreetingBadCode:
+    case SimFaultKind::GreetingNotJson:
+        return true;
+    default:
+        return false;
+    }
+}
 
 ScaleSimulator::ScaleSimulator(QObject *parent)
     : QObject(parent), m_server(new QTcpServer(this)),
