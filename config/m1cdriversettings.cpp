@@ -20,6 +20,19 @@ void openSettings(QSettings &settings)
     settings.setIniCodec("UTF-8");
 }
 
+// Qt's INI writer passes a text through the codec one UTF-16 unit at a time,
+// so a character beyond U+FFFF (two units) is lost on the way to the file.
+// Such a text goes as its UTF-8 bytes instead, which Qt writes escaped and
+// reads back whole; every other text is written as before.
+QVariant textValue(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.isSurrogate())
+            return text.toUtf8();
+    }
+    return text;
+}
+
 // Keys on the heap: QSettings may keep them in its process-wide cache, which
 // outlives this library when the host unloads it.
 QString key(const char *name)
@@ -61,13 +74,13 @@ bool M1CDriverSettings::saveSettings()
     QDir().mkpath(QFileInfo(filePath()).absolutePath());
     QSettings settings(filePath(), QSettings::IniFormat);
     openSettings(settings);
-    settings.setValue(key("Main/ScaleIP"), m_scaleIP);
+    settings.setValue(key("Main/ScaleIP"), textValue(m_scaleIP));
     settings.setValue(key("Main/ScalePort"), m_scalePort);
     settings.setValue(key("Main/ScaleModel"), m_scaleModel);
     settings.setValue(key("Main/GoodsPicturesFromFiles"), m_goodsPicturesFromFiles);
-    settings.setValue(key("Main/ConnectLogin"), m_connectLogin);
-    settings.setValue(key("Main/ConnectPassword"), m_connectPassword);
-    settings.setValue(key("Main/EquipmentType"), m_equipmentType);
+    settings.setValue(key("Main/ConnectLogin"), textValue(m_connectLogin));
+    settings.setValue(key("Main/ConnectPassword"), textValue(m_connectPassword));
+    settings.setValue(key("Main/EquipmentType"), textValue(m_equipmentType));
     settings.setValue(key(logFlagKey), m_enLog);
     settings.sync();
     writeLog(QStringLiteral("Save settings to file %1").arg(settings.fileName()));

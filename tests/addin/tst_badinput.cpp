@@ -637,8 +637,15 @@ void TestBadInput::localeCodes_data()
     QTest::newRow("unknown") << "xx_XX.NOPE" << true;
     QTest::newRow("huge") << hugeText() << true;
     QTest::newRow("Cyrillic") << "ру_РУ" << true;
-    QTest::newRow("surrogate pair") << "ru_RU\U0001D11E" << true;
-    QTest::newRow("lone surrogate") << QStringLiteral("ru_RU") + QChar(0xD800) << true;
+    // Windows' runtime decides on a known code with trailing junk; Wine's
+    // takes it for that code.
+#if defined(Q_OS_WIN)
+    const bool junkKeepsLocale = false;
+#else
+    const bool junkKeepsLocale = true;
+#endif
+    QTest::newRow("surrogate pair") << "ru_RU\U0001D11E" << junkKeepsLocale;
+    QTest::newRow("lone surrogate") << QStringLiteral("ru_RU") + QChar(0xD800) << junkKeepsLocale;
     // The empty code asks for the environment's locale, as the runtime defines it.
     QTest::newRow("empty") << "" << false;
 }
@@ -817,7 +824,11 @@ void TestBadInput::keptSettingsSaved()
     sim.reset();
     session.unload();
 
-    QSettings saved(session.settingsPath(), QSettings::IniFormat);
+    // Read from a copy: QSettings would answer for the file itself from its
+    // process-wide cache, with what was written rather than what was kept.
+    const QString copy = session.root() + QStringLiteral("/copy.ini");
+    QVERIFY(QFile::copy(session.settingsPath(), copy));
+    QSettings saved(copy, QSettings::IniFormat);
     saved.setIniCodec("UTF-8");
     QCOMPARE(saved.value(QStringLiteral("Main/EquipmentType")).toString(), QString());
     QCOMPARE(saved.value(QStringLiteral("Main/GoodsPicturesFromFiles")).toInt(), 3);
