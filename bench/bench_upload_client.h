@@ -7,12 +7,6 @@
 
 #include "bench_upload_wire.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
@@ -43,23 +37,16 @@ public:
     // False at the first failure.
     static bool run(unsigned short port, const std::vector<Request> &requests)
     {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (fd < 0)
+        const PlainSocket fd = connectToLoopback(port);
+        if (fd == noSocket)
             return false;
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
         Reader reader(fd);
-        ok = ok && reader.next() == 1;
+        bool ok = reader.next() == 1;
         for (size_t i = 0; ok && i < requests.size(); ++i) {
             const Request &request = requests[i];
             ok = sendAll(fd, request.bytes.data(), request.bytes.size()) && reader.next() == request.id;
         }
-        ::close(fd);
+        closePlainSocket(fd);
         return ok;
     }
 
@@ -68,7 +55,7 @@ private:
     class Reader
     {
     public:
-        explicit Reader(int fd) : m_fd(fd) {}
+        explicit Reader(PlainSocket fd) : m_fd(fd) {}
 
         // The "id" of the next answer, or -1 when the connection fails first.
         long long next()
@@ -88,7 +75,7 @@ private:
                 }
                 if (m_end == sizeof(m_buffer))
                     return -1;
-                const ssize_t received = ::recv(m_fd, m_buffer + m_end, sizeof(m_buffer) - m_end, 0);
+                const long received = receiveSome(m_fd, m_buffer + m_end, sizeof(m_buffer) - m_end);
                 if (received <= 0)
                     return -1;
                 m_end += size_t(received);
@@ -96,7 +83,7 @@ private:
         }
 
     private:
-        int m_fd;
+        PlainSocket m_fd;
         char m_buffer[4096];
         size_t m_begin = 0;
         size_t m_end = 0;

@@ -8,12 +8,6 @@
 
 #include "bench_upload_wire.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -32,36 +26,19 @@ public:
 
     bool start()
     {
-        m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (m_listenFd < 0)
+        m_listenFd = listenOnLoopback(&m_port, 4);
+        if (m_listenFd == noSocket)
             return false;
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = 0;
-        socklen_t length = sizeof(address);
-        if (::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0
-            || ::listen(m_listenFd, 4) != 0
-            || ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-            ::close(m_listenFd);
-            m_listenFd = -1;
-            return false;
-        }
-        m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] { serve(); });
         return true;
     }
 
     void stop()
     {
-        if (m_listenFd < 0)
+        if (m_listenFd == noSocket)
             return;
-        // Wakes the blocking accept.
-        ::shutdown(m_listenFd, SHUT_RDWR);
-        if (m_thread.joinable())
-            m_thread.join();
-        ::close(m_listenFd);
-        m_listenFd = -1;
+        closeListener(m_listenFd, m_thread);
+        m_listenFd = noSocket;
     }
 
     unsigned short port() const { return m_port; }
@@ -97,8 +74,8 @@ private:
     void serve()
     {
         for (;;) {
-            const int fd = ::accept(m_listenFd, nullptr, nullptr);
-            if (fd < 0)
+            const PlainSocket fd = ::accept(m_listenFd, nullptr, nullptr);
+            if (fd == noSocket)
                 return;
             bool recording = false;
             {
@@ -107,7 +84,7 @@ private:
             }
             std::vector<std::string> recorded;
             const long answered = converse(fd, recording ? &recorded : nullptr);
-            ::close(fd);
+            closePlainSocket(fd);
             std::lock_guard<std::mutex> lock(m_mutex);
             m_lastAnswered = answered;
             if (recording)
@@ -120,10 +97,9 @@ private:
 
     // Serves one connection until the peer closes it; returns the number of
     // requests answered.
-    static long converse(int fd, std::vector<std::string> *recorded)
+    static long converse(PlainSocket fd, std::vector<std::string> *recorded)
     {
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+        setNoDelay(fd);
         static const char greeting[] = "{\"id\":1,\"response\":\"ConnectOk\",\"response-code\":0}";
         if (!sendAll(fd, greeting, sizeof(greeting) - 1))
             return 0;
@@ -133,7 +109,7 @@ private:
         DocumentScanner scanner;
         char chunk[65536];
         for (;;) {
-            const ssize_t received = ::recv(fd, chunk, sizeof(chunk), 0);
+            const long received = receiveSome(fd, chunk, sizeof(chunk));
             if (received <= 0)
                 return answered;
             pending.append(chunk, size_t(received));
@@ -159,7 +135,7 @@ private:
         }
     }
 
-    int m_listenFd = -1;
+    PlainSocket m_listenFd = noSocket;
     unsigned short m_port = 0;
     std::thread m_thread;
     mutable std::mutex m_mutex;

@@ -1,25 +1,12 @@
 #pragma once
 
-// What the responder and the baseline client share on the wire: whole
-// writes, and the end of one JSON document found cheaply.
+// What the responder and the baseline client share on the wire: plain
+// sockets, and the end of one JSON document found cheaply.
 // Header only: a bench_*.cpp helper would itself be built as a benchmark.
 
-#include <sys/socket.h>
-#include <sys/types.h>
+#include "tools/plainsocket.h"
 
 #include <cstddef>
-
-inline bool sendAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= size_t(sent);
-    }
-    return true;
-}
 
 // Finds where one JSON document ends in a byte stream, and its top-level
 // "id", without building any values: braces and brackets are counted outside

@@ -5,12 +5,13 @@
 
 QString vxDriverRoot()
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("c:/VxDriver");
-#else
+    // Tests and the stand-in keep their files apart; the platform never sets it.
     const QString fromEnv = QString::fromLocal8Bit(qgetenv("VXDRIVER_ROOT"));
     if (!fromEnv.isEmpty())
         return QDir::cleanPath(fromEnv);
+#ifdef Q_OS_WIN
+    return QStringLiteral("c:/VxDriver");
+#else
     QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (data.isEmpty())
         data = QDir::homePath() + QStringLiteral("/.local/share");

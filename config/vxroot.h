@@ -3,8 +3,8 @@
 #include <QString>
 
 // The folder that holds the driver's "Log" and "Settings" folders.
-// On Windows it is "c:/VxDriver"; elsewhere $VXDRIVER_ROOT when set,
-// otherwise "VxDriver" in the user's data directory.
+// $VXDRIVER_ROOT when set; otherwise "c:/VxDriver" on Windows and
+// "VxDriver" in the user's data directory elsewhere.
 QString vxDriverRoot();
 
 // "<root>/<relative>", for files that live below the root.

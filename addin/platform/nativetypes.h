@@ -10,9 +10,11 @@
 
 #if defined(_WIN32)
 typedef wchar_t WCHAR_T;
+#define WCHAR_T_LITERAL(text) L##text
 #else
 // wchar_t is four bytes here; the platform's strings are UTF-16.
 typedef char16_t WCHAR_T;
+#define WCHAR_T_LITERAL(text) u##text
 #endif
 
 // The platform calls its interfaces with __stdcall on 32-bit Windows.

@@ -1,10 +1,75 @@
 #include "fakeplatform/fakeplatform.h"
 
+#include <QDir>
 #include <QFile>
 
+#if defined(_WIN32)
+#include <string>
+
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 namespace {
+
+// The loader's calls, as the platform makes them on each system.
+#if defined(_WIN32)
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+void *openLibrary(const QString &path, QString *error)
+{
+    HMODULE module = LoadLibraryW(nativePath(path).c_str());
+    if (!module)
+        *error = qt_error_string(int(GetLastError()));
+    return reinterpret_cast<void *>(module);
+}
+
+void *librarySymbol(void *handle, const char *name)
+{
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+void closeLibrary(void *handle)
+{
+    FreeLibrary(static_cast<HMODULE>(handle));
+}
+
+bool libraryMapped(const QString &path)
+{
+    return GetModuleHandleW(nativePath(path).c_str()) != nullptr;
+}
+#else
+void *openLibrary(const QString &path, QString *error)
+{
+    void *handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        *error = QString::fromLocal8Bit(dlerror());
+    return handle;
+}
+
+void *librarySymbol(void *handle, const char *name)
+{
+    return dlsym(handle, name);
+}
+
+void closeLibrary(void *handle)
+{
+    dlclose(handle);
+}
+
+bool libraryMapped(const QString &path)
+{
+    void *handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_NOLOAD);
+    if (!handle)
+        return false;
+    dlclose(handle);
+    return true;
+}
+#endif
 
 // A zero-terminated UTF-16 copy that lives for one call.
 class CallString
@@ -27,15 +92,14 @@ FakePlatform::~FakePlatform()
 bool FakePlatform::load(const QString &libraryPath)
 {
     unload();
-    m_handle = dlopen(QFile::encodeName(libraryPath).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!m_handle) {
-        m_error = QString::fromLocal8Bit(dlerror());
+    m_handle = openLibrary(libraryPath, &m_error);
+    if (!m_handle)
         return false;
-    }
-    m_getClassNames = reinterpret_cast<GetClassNamesFn>(dlsym(m_handle, "GetClassNames"));
-    m_getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(m_handle, "GetClassObject"));
-    m_destroyObject = reinterpret_cast<DestroyObjectFn>(dlsym(m_handle, "DestroyObject"));
-    m_setPlatformCapabilities = reinterpret_cast<SetPlatformCapabilitiesFn>(dlsym(m_handle, "SetPlatformCapabilities"));
+    m_getClassNames = reinterpret_cast<GetClassNamesFn>(librarySymbol(m_handle, "GetClassNames"));
+    m_getClassObject = reinterpret_cast<GetClassObjectFn>(librarySymbol(m_handle, "GetClassObject"));
+    m_destroyObject = reinterpret_cast<DestroyObjectFn>(librarySymbol(m_handle, "DestroyObject"));
+    m_setPlatformCapabilities =
+        reinterpret_cast<SetPlatformCapabilitiesFn>(librarySymbol(m_handle, "SetPlatformCapabilities"));
     if (!m_getClassNames || !m_getClassObject || !m_destroyObject || !m_setPlatformCapabilities) {
         m_error = QStringLiteral("an export is missing");
         unload();
@@ -48,7 +112,7 @@ bool FakePlatform::load(const QString &libraryPath)
 void FakePlatform::unload()
 {
     if (m_handle)
-        dlclose(m_handle);
+        closeLibrary(m_handle);
     m_handle = nullptr;
     m_getClassNames = nullptr;
     m_getClassObject = nullptr;
@@ -58,11 +122,7 @@ void FakePlatform::unload()
 
 bool FakePlatform::isMapped(const QString &libraryPath)
 {
-    void *handle = dlopen(QFile::encodeName(libraryPath).constData(), RTLD_NOW | RTLD_NOLOAD);
-    if (!handle)
-        return false;
-    dlclose(handle);
-    return true;
+    return libraryMapped(libraryPath);
 }
 
 const WCHAR_T *FakePlatform::getClassNames()

@@ -7,8 +7,8 @@
 
 #include <QString>
 
-// Stands in for the platform: loads the add-in with dlopen, finds its four
-// exports, and talks to components only through their virtual tables, with
+// Stands in for the platform: loads the add-in (dlopen, LoadLibraryW), finds
+// its four exports, and talks to components only through their virtual tables, with
 // its own memory manager and connection. Strings the component hands over
 // are read and freed here, as the platform does.
 class FakePlatform
@@ -21,7 +21,7 @@ public:
     FakePlatform &operator=(const FakePlatform &) = delete;
 
     bool load(const QString &libraryPath);
-    // dlclose: the library's unload work runs when the last reference goes.
+    // dlclose or FreeLibrary: the library's unload work runs when the last reference goes.
     void unload();
     bool isLoaded() const { return m_handle != nullptr; }
     QString errorString() const { return m_error; }

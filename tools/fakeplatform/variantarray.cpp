@@ -8,7 +8,8 @@ QString platformText(const WCHAR_T *text)
 {
     if (!text)
         return QString();
-    return QString::fromUtf16(text);
+    // WCHAR_T is wchar_t on Windows and char16_t elsewhere: UTF-16 units both.
+    return QString::fromUtf16(reinterpret_cast<const ushort *>(text));
 }
 
 VariantArray::VariantArray(int count)
@@ -42,8 +43,8 @@ VariantArray &VariantArray::setEmpty(int index)
 VariantArray &VariantArray::setString(int index, const QString &text)
 {
     releaseInput(index);
-    char16_t *copy = new char16_t[text.size() + 1];
-    std::memcpy(copy, text.utf16(), sizeof(char16_t) * (text.size() + 1));
+    WCHAR_T *copy = new WCHAR_T[text.size() + 1];
+    std::memcpy(copy, text.utf16(), sizeof(WCHAR_T) * (text.size() + 1));
     m_inputs[index] = copy;
     setEmpty(index);
     m_values[index].vt = VTYPE_PWSTR;
@@ -117,7 +118,7 @@ int VariantArray::collect(FakeMemoryManager &memory)
         while (length < maxUnits && value.pwstrVal[length] != 0)
             ++length;
         m_terminated[i] = length < maxUnits;
-        m_texts[i] = QString::fromUtf16(value.pwstrVal, length);
+        m_texts[i] = QString::fromUtf16(reinterpret_cast<const ushort *>(value.pwstrVal), length);
         m_collected[i] = true;
         memory.FreeMemory(&block);
         value.pwstrVal = nullptr;

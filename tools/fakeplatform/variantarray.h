@@ -60,7 +60,7 @@ private:
     void releaseInput(int index);
 
     QVector<tVariant> m_values;
-    QVector<char16_t *> m_inputs;
+    QVector<WCHAR_T *> m_inputs;
     QVector<QString> m_texts;
     QVector<bool> m_collected;
     QVector<bool> m_terminated;

@@ -1,6 +1,7 @@
 // lumaro-scalesim: the scale simulator as a program, for trying the add-in
 // (or a real platform on this machine) without an Aclas LS515 at hand.
 
+#include "consoleoutput.h"
 #include "scalesim/scalesim.h"
 #include "scalesim/simfaulttext.h"
 
@@ -23,6 +24,7 @@
 #else
 #include <atomic>
 #include <csignal>
+#include <thread>
 #endif
 
 namespace {
@@ -30,7 +32,7 @@ namespace {
 // Scripts and tests read the output as it comes: every line goes out at once.
 void printLine(const QString &line)
 {
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    const QByteArray bytes = line.toUtf8() + '\n';
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     fflush(stdout);
 }
@@ -181,13 +183,30 @@ bool watchSignals(QCoreApplication *app)
 }
 #endif
 
-// Lines typed on stdin: "print" (or "catalogue") and "quit".
+// Lines typed on stdin: "print" (or "catalogue") and "quit". Bytes come in
+// any pieces; whole lines are acted on.
+void takeInput(QCoreApplication *app, ScaleSimulator *sim, QByteArray *pending, const QByteArray &bytes)
+{
+    pending->append(bytes);
+    int newline;
+    while ((newline = pending->indexOf('\n')) >= 0) {
+        const QString command = QString::fromLocal8Bit(pending->left(newline)).trimmed();
+        pending->remove(0, newline + 1);
+        if (command == QLatin1String("print") || command == QLatin1String("catalogue"))
+            printText(catalogueText(sim->groups(), sim->goods()));
+        else if (command == QLatin1String("quit"))
+            app->quit();
+        else if (!command.isEmpty())
+            printLine(QStringLiteral("Unknown input \"%1\": try print or quit").arg(command));
+    }
+}
+
 void watchStdin(QCoreApplication *app, ScaleSimulator *sim)
 {
-#ifdef Q_OS_UNIX
-    auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, app);
     auto *pending = new QByteArray;
     QObject::connect(app, &QObject::destroyed, [pending] { delete pending; });
+#ifdef Q_OS_UNIX
+    auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, app);
     QObject::connect(notifier, &QSocketNotifier::activated, app, [app, sim, notifier, pending] {
         char chunk[512];
         const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
@@ -195,22 +214,21 @@ void watchStdin(QCoreApplication *app, ScaleSimulator *sim)
             notifier->setEnabled(false); // end of input: nothing more to read
             return;
         }
-        pending->append(chunk, int(got));
-        int newline;
-        while ((newline = pending->indexOf('\n')) >= 0) {
-            const QString command = QString::fromLocal8Bit(pending->left(newline)).trimmed();
-            pending->remove(0, newline + 1);
-            if (command == QLatin1String("print") || command == QLatin1String("catalogue"))
-                printText(catalogueText(sim->groups(), sim->goods()));
-            else if (command == QLatin1String("quit"))
-                app->quit();
-            else if (!command.isEmpty())
-                printLine(QStringLiteral("Unknown input \"%1\": try print or quit").arg(command));
-        }
+        takeInput(app, sim, pending, QByteArray(chunk, int(got)));
     });
 #else
-    Q_UNUSED(app);
-    Q_UNUSED(sim);
+    // No notifier watches a console or pipe here: a thread of its own blocks
+    // in the read and hands each piece to the event loop. It ends with the
+    // process.
+    // A byte at a time: a larger read would wait for more than one line.
+    std::thread([app, sim, pending] {
+        char byte = 0;
+        while (fread(&byte, 1, 1, stdin) == 1) {
+            QMetaObject::invokeMethod(
+                app, [app, sim, pending, byte] { takeInput(app, sim, pending, QByteArray(1, byte)); },
+                Qt::QueuedConnection);
+        }
+    }).detach();
 #endif
 }
 
@@ -218,6 +236,7 @@ void watchStdin(QCoreApplication *app, ScaleSimulator *sim)
 
 int main(int argc, char *argv[])
 {
+    useUtf8Output();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumaro-scalesim"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.1.6"));
@@ -241,7 +260,7 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     auto bad = [](const QString &message) {
-        fprintf(stderr, "lumaro-scalesim: %s\n", qPrintable(message));
+        fprintf(stderr, "lumaro-scalesim: %s\n", message.toUtf8().constData());
         return 1;
     };
 
@@ -297,7 +316,7 @@ int main(int argc, char *argv[])
     }
 
     if (!sim.listen(quint16(port))) {
-        fprintf(stderr, "lumaro-scalesim: cannot listen on 127.0.0.1:%u: %s\n", port, qPrintable(sim.errorString()));
+        fprintf(stderr, "lumaro-scalesim: cannot listen on 127.0.0.1:%u: %s\n", port, sim.errorString().toUtf8().constData());
         return 2;
     }
     watchSignals(&app);

@@ -1,5 +1,6 @@
 // lumaro-standin: loads the add-in as the platform does and runs its
 // equipment methods from the command line.
+#include "consoleoutput.h"
 #include "standin.h"
 
 #include <QCommandLineParser>
@@ -49,8 +50,11 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
 
+    useUtf8Output();
     QTextStream out(stdout);
     QTextStream err(stderr);
+    out.setCodec("UTF-8");
+    err.setCodec("UTF-8");
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
