@@ -1,5 +1,6 @@
 #include "helper_addinsession.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -20,7 +21,15 @@ AddinSession::~AddinSession()
 
 bool AddinSession::load()
 {
-    return m_platform.load(addinPath());
+    if (!m_platform.load(addinPath()))
+        return false;
+    // An add-in with its own copy of Qt makes its application object there;
+    // what the test runs on Qt itself (the simulator's thread) needs one here.
+    if (!addinSharesQt() && !QCoreApplication::instance()) {
+        static int argc = 0;
+        new QCoreApplication(argc, nullptr);
+    }
+    return true;
 }
 
 void AddinSession::unload()
@@ -69,6 +78,36 @@ QStringList AddinSession::newMessages() const
 void AddinSession::markLog()
 {
     m_mark = logMessages().size();
+}
+
+bool addinSharesQt()
+{
+#if defined(QT_STATIC)
+    return false;
+#else
+    return true;
+#endif
+}
+
+// Qt on Windows takes the system locale from LANG only.
+void setSystemLocale(const char *name)
+{
+    qputenv("LC_ALL", name);
+    qputenv("LANG", name);
+}
+
+QProcessEnvironment environmentWithLocale(const QString &variable, const QString &name)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+#if defined(Q_OS_WIN)
+    Q_UNUSED(variable);
+    environment.insert(QStringLiteral("LANG"), name);
+#else
+    for (const char *other : {"LC_ALL", "LANG", "LANGUAGE", "LC_MESSAGES", "LC_CTYPE", "LC_NUMERIC"})
+        environment.remove(QString::fromLatin1(other));
+    environment.insert(variable, name);
+#endif
+    return environment;
 }
 
 QVariant callMethod(FakePlatform &platform, IComponentBase *component, long method, VariantArray &params)

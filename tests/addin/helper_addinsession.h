@@ -2,6 +2,7 @@
 
 #include "fakeplatform/fakeplatform.h"
 
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QVariant>
 #include <QTemporaryDir>
@@ -37,6 +38,17 @@ private:
 };
 
 QString addinPath();
+
+// Whether the add-in runs on this process's Qt (shared libraries) or carries
+// a copy of its own (static builds, as on Windows): then its application
+// object, translators and settings are out of the test's sight.
+bool addinSharesQt();
+
+// The system locale the add-in will find when it loads, such as "en_US.UTF-8".
+void setSystemLocale(const char *name);
+// This process's environment for a child that should find the locale `name`
+// through `variable` (LC_ALL, LANG...); other locale variables are left out.
+QProcessEnvironment environmentWithLocale(const QString &variable, const QString &name);
 
 // One method call as the platform makes it; "not handled" when CallAsFunc
 // answers false.

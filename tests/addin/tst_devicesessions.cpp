@@ -417,7 +417,7 @@ void TestDeviceSessions::deviceTestLog()
 int main(int argc, char *argv[])
 {
     // English texts; the library makes the application object.
-    qputenv("LC_ALL", "en_US.UTF-8");
+    setSystemLocale("en_US.UTF-8");
     TestDeviceSessions test;
     return QTest::qExec(&test, argc, argv);
 }

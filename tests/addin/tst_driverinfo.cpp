@@ -331,7 +331,7 @@ void TestDriverInfo::settingsSurviveReload()
 
     auto fileText = [this]() {
         QFile file(session.settingsPath());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString::fromUtf8(file.readAll()) : QString();
     };
     session.unload();
     QString saved = fileText();
@@ -350,7 +350,7 @@ void TestDriverInfo::settingsSurviveReload()
 int main(int argc, char *argv[])
 {
     // The catalogue follows the system locale; these texts are the English ones.
-    qputenv("LC_ALL", "en_US.UTF-8");
+    setSystemLocale("en_US.UTF-8");
     TestDriverInfo test;
     return QTest::qExec(&test, argc, argv);
 }

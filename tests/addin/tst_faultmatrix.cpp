@@ -8,20 +8,16 @@
 // ctest-timeout: 300
 
 #include "helper_addinsession.h"
+#include "processprobe.h"
 #include "json/mjson.h"
 #include "scale/lumarodriver.h"
 #include "scalesim/scalesim.h"
 #include "scalesim/simfaulttext.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRegularExpression>
 #include <QSet>
 #include <QtTest>
-
-#if defined(Q_OS_LINUX)
-#include <dirent.h>
-#endif
 
 Q_DECLARE_METATYPE(SimFault)
 
@@ -238,45 +234,11 @@ QStringList uploadedNames()
     return names;
 }
 
-// A field of /proc/self/status in KiB; -1 where there is none.
-qint64 statusKib(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpression line(QStringLiteral("^%1:\\s+(\\d+) kB").arg(QLatin1String(field)), QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch match = line.match(QString::fromLatin1(status.readAll()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-}
-
-// Starts the peak of resident memory afresh from what is resident now.
-bool resetPeakMemory()
-{
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
-}
-
-int openDescriptors()
-{
-#if defined(Q_OS_LINUX)
-    DIR *dir = opendir("/proc/self/fd");
-    if (!dir)
-        return -1;
-    int count = 0;
-    while (readdir(dir))
-        ++count;
-    closedir(dir);
-    return count;
-#else
-    return -1;
-#endif
-}
-
 bool waitForDescriptors(int expected, int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
-    while (openDescriptors() != expected) {
+    while (openHandles() != expected) {
         if (timer.elapsed() >= timeoutMs)
             return false;
         QThread::msleep(5);
@@ -320,6 +282,7 @@ private:
     ScaleSimHost sim;
     IComponentBase *component = nullptr;
     QString deviceId;
+    PeakMemory peakMemory;
     bool peakMemoryKnown = false;
     int rowsRun = 0;
     int rowsPassed = 0;
@@ -334,9 +297,9 @@ void TestFaultMatrix::initTestCase()
     // The library makes the application object the simulator's thread needs.
     QVERIFY2(session.load(), qPrintable(platform().errorString()));
     QVERIFY(sim.start());
-    peakMemoryKnown = resetPeakMemory() && statusKib("VmHWM") > 0;
+    peakMemoryKnown = peakMemory.start();
     if (!peakMemoryKnown)
-        qWarning("The peak of resident memory cannot be reset here: memory is not checked.");
+        qWarning("The peak of resident memory cannot be measured here: memory is not checked.");
 }
 
 void TestFaultMatrix::init()
@@ -467,11 +430,11 @@ void TestFaultMatrix::matrix()
 
     const FakeMemoryManager &memory = platform().memory();
     const int blocks = memory.liveCount();
-    const int descriptors = openDescriptors();
+    const int descriptors = openHandles();
     const int acceptedBefore = sim.acceptedConnections();
-    const qint64 residentBefore = statusKib("VmRSS");
+    const qint64 residentBefore = residentKiB();
     if (peakMemoryKnown)
-        QVERIFY(resetPeakMemory());
+        QVERIFY(peakMemory.start());
 
     // The fault.
     sim.setFault(fault);
@@ -599,10 +562,10 @@ void TestFaultMatrix::matrix()
     QCOMPARE(platform().foreignStrings(), 0);
     if (descriptors >= 0)
         QVERIFY2(waitForDescriptors(descriptors, 2000), qPrintable(QStringLiteral("%1 descriptors open, %2 before")
-                                                                       .arg(openDescriptors())
+                                                                       .arg(openHandles())
                                                                        .arg(descriptors)));
     if (peakMemoryKnown) {
-        const qint64 growth = statusKib("VmHWM") - residentBefore;
+        const qint64 growth = peakMemory.peakKiB() - residentBefore;
         QVERIFY2(growth < memoryBoundKib, qPrintable(QStringLiteral("peak %1 KiB above the start").arg(growth)));
         highestPeakKib = qMax(highestPeakKib, growth);
     }
@@ -613,7 +576,7 @@ void TestFaultMatrix::matrix()
 int main(int argc, char *argv[])
 {
     // English texts; the library makes the application object.
-    qputenv("LC_ALL", "en_US.UTF-8");
+    setSystemLocale("en_US.UTF-8");
     TestFaultMatrix test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -308,10 +308,7 @@ void TestGoodsTransfer::pricesFollowLocale()
     QFETCH(QString, locale);
     QFETCH(QString, decimalPoint);
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"LC_ALL", "LANG", "LANGUAGE", "LC_MESSAGES", "LC_CTYPE", "LC_NUMERIC"})
-        environment.remove(QString::fromLatin1(name));
-    environment.insert(QStringLiteral("LC_ALL"), locale);
+    QProcessEnvironment environment = environmentWithLocale(QStringLiteral("LC_ALL"), locale);
     environment.insert(QString::fromLatin1(priceProbeVariable), QStringLiteral("1"));
     environment.insert(QStringLiteral("LUMARO_PROBE_PRICES"), QStringLiteral("1,5 1.5 12,50 7"));
 
@@ -322,6 +319,12 @@ void TestGoodsTransfer::pricesFollowLocale()
     const QByteArray errorOutput = child.readAllStandardError();
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, errorOutput.constData());
     const QJsonObject report = QJsonDocument::fromJson(child.readAllStandardOutput()).object();
+#if defined(Q_OS_WIN)
+    // Windows takes number formats from the user's regional settings, which
+    // no variable of a child's environment changes.
+    if (report.value(QStringLiteral("decimalPoint")).toString() != decimalPoint)
+        QSKIP("the system's regional settings give another decimal point");
+#endif
     // The child really ran under that locale.
     QCOMPARE(report.value(QStringLiteral("decimalPoint")).toString(), decimalPoint);
     QCOMPARE(report.value(QStringLiteral("prices")).toArray(), (QJsonArray{1.5, 1.5, 12.5, 7}));
@@ -576,7 +579,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsSet(priceProbeVariable))
         return runPriceProbe();
     // English texts; the library makes the application object.
-    qputenv("LC_ALL", "en_US.UTF-8");
+    setSystemLocale("en_US.UTF-8");
     TestGoodsTransfer test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -7,10 +7,10 @@
 // ctest-timeout: 600
 
 #include "helper_addinsession.h"
+#include "processprobe.h"
 #include "scalesim/scalesim.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -71,26 +71,6 @@ QString nested(const QString &open, const QString &close, int levels)
     return repeated(open, levels) + repeated(close, levels);
 }
 
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-// Lets VmHWM start again from the present size.
-bool resetPeak()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
-}
-
 } // namespace
 
 class TestHostileTables : public QObject
@@ -129,7 +109,7 @@ void TestHostileTables::initTestCase()
     QVERIFY2(session.load(), qPrintable(platform().errorString()));
     sim.reset(new ScaleSimHost);
     QVERIFY(sim->start());
-    QVERIFY2(resetPeak(), "the peak memory of the process cannot be reset here");
+    QVERIFY2(PeakMemory().start(), "the peak memory of the process cannot be measured here");
 }
 
 void TestHostileTables::init()
@@ -179,13 +159,14 @@ void TestHostileTables::tryTable(const QString &table, bool mayAccept, const QSt
     params.setString(0, QStringLiteral("1")).setString(1, table).setString(2, QStringLiteral("last"));
     VariantArray result(1);
 
-    QVERIFY(resetPeak());
-    const qint64 before = statusKiB("VmRSS");
+    PeakMemory peak;
+    QVERIFY(peak.start());
+    const qint64 before = residentKiB();
     QElapsedTimer timer;
     timer.start();
     QVERIFY(platform().callAsFunc(component, UploadGoods, result, params));
     const qint64 elapsedMs = timer.elapsed();
-    const qint64 growthKiB = statusKiB("VmHWM") - before;
+    const qint64 growthKiB = peak.peakKiB() - before;
     const bool read = result.value(0).toBool();
     qInfo("%s: %s in %lld ms, peak memory growth %lld KiB", QTest::currentDataTag(), read ? "read" : "refused", elapsedMs, growthKiB);
     QVERIFY2(elapsedMs < maxSeconds * 1000, qPrintable(QStringLiteral("%1 ms").arg(elapsedMs)));

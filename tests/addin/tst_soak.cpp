@@ -10,18 +10,13 @@
 // ctest-timeout: 600
 
 #include "helper_addinsession.h"
+#include "processprobe.h"
 #include "scalesim/scalesim.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QtTest>
 
 #include <memory>
-
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 #define LUMARO_ADDRESS_SANITIZER 1
@@ -42,27 +37,6 @@ const qint64 rssMarginKiB = 2 * 1024;
 
 const QString smallTable = QStringLiteral("<Table><Record PLU=\"1\" Code=\"2000001\" Name=\"Apples\" Price=\"89.90\" ShelfLife=\"14\"/>"
                                           "<Record PLU=\"2\" Code=\"2000002\" Name=\"Груши\" Price=\"120,5\"/></Table>");
-
-qint64 residentKiB()
-{
-#if defined(__GLIBC__)
-    // Free memory the allocator still holds is no leak; hand it back first.
-    malloc_trim(0);
-#endif
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-int openDescriptors()
-{
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size();
-}
 
 int cyclesToRun()
 {
@@ -164,7 +138,7 @@ Figures TestSoak::figures()
     sim->waitForOpenConnections(0, 5000);
     Figures now;
     now.connections = sim->openConnections();
-    now.descriptors = openDescriptors();
+    now.descriptors = openHandles();
     now.blocks = platform().memory().liveCount();
     now.rssKiB = residentKiB();
     return now;

@@ -3,6 +3,7 @@
 
 #include "addin/valueconversion.h"
 #include "fakeplatform/fakememorymanager.h"
+#include "fakeplatform/variantarray.h"
 
 #include <QtTest>
 
@@ -99,7 +100,7 @@ void TestValueConversion::refusedNameLeavesTarget()
 {
     FakeMemoryManager memory;
     memory.setRefusing(true);
-    WCHAR_T untouched[] = u"x";
+    WCHAR_T untouched[] = WCHAR_T_LITERAL("x");
     WCHAR_T *target = untouched;
     QVERIFY(!toPlatformString(&memory, &target, QStringLiteral("LumaroScaleDriver")));
     QCOMPARE(target, static_cast<WCHAR_T *>(untouched));
@@ -116,12 +117,12 @@ void TestValueConversion::wideBufferSizes()
 
     WCHAR_T *copy = nullptr;
     QVERIFY(toWideBuffer(&copy, QStringLiteral("Порт")));
-    QCOMPARE(QString::fromUtf16(copy), QStringLiteral("Порт"));
+    QCOMPARE(platformText(copy), QStringLiteral("Порт"));
     // An existing block is reused and fully rewritten.
     WCHAR_T *same = copy;
     QVERIFY(toWideBuffer(&copy, QStringLiteral("ab")));
     QCOMPARE(copy, same);
-    QCOMPARE(QString::fromUtf16(copy), QStringLiteral("ab"));
+    QCOMPARE(platformText(copy), QStringLiteral("ab"));
     freeWideBuffer(copy);
 }
 
@@ -153,7 +154,7 @@ void TestValueConversion::stringParam()
     QFETCH(int, type);
     QFETCH(bool, pointer);
     QFETCH(QString, expected);
-    char16_t text[] = u"192.168.0.248";
+    WCHAR_T text[] = WCHAR_T_LITERAL("192.168.0.248");
     tVariant value = variantOf(static_cast<unsigned short>(type));
     value.pwstrVal = pointer ? text : nullptr;
     // The length is never consulted: the text runs to its zero unit.

@@ -120,8 +120,12 @@ void TestLog::root_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("set") << QByteArray("/tmp/vx-root") << "/tmp/vx-root";
     QTest::newRow("cleaned") << QByteArray("/tmp//vx-root/") << "/tmp/vx-root";
+#if defined(Q_OS_WIN)
+    QTest::newRow("unset") << QByteArray() << "c:/VxDriver";
+#else
     QTest::newRow("unset") << QByteArray()
                            << QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/VxDriver");
+#endif
 }
 
 void TestLog::root()

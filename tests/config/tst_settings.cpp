@@ -63,7 +63,7 @@ private slots:
 
 private:
     QTemporaryDir root;
-    char16_t ip[16] = u"192.168.0.158";
+    WCHAR_T ip[16] = WCHAR_T_LITERAL("192.168.0.158");
 };
 
 void TestSettings::initTestCase()

@@ -8,14 +8,11 @@
 #include <QElapsedTimer>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "tools/plainsocket.h"
 
 #include <atomic>
 #include <chrono>
-#include <string>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -31,24 +28,15 @@ public:
     ~LateReader()
     {
         m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_listenFd >= 0)
-            ::close(m_listenFd);
+        if (m_listenFd != noSocket)
+            closeListener(m_listenFd, m_thread);
     }
 
     bool start()
     {
-        m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0
-            || ::listen(m_listenFd, 1) != 0
-            || ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        m_listenFd = listenOnLoopback(&m_port, 1);
+        if (m_listenFd == noSocket)
             return false;
-        m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] { serve(); });
         return true;
     }
@@ -60,8 +48,8 @@ public:
 private:
     void serve()
     {
-        const int fd = ::accept(m_listenFd, nullptr, nullptr);
-        if (fd < 0)
+        const PlainSocket fd = ::accept(m_listenFd, nullptr, nullptr);
+        if (fd == noSocket)
             return;
         if (answer(fd, R"({ "id" : 1, "response" : "ConnectOk", "response-code" : 0 })") && readRequest(fd) > 0
             && answer(fd, R"({ "id" : 1, "response" : "Ok", "response-code" : 0 })")) {
@@ -75,27 +63,26 @@ private:
             while (!m_stop)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        ::close(fd);
+        closePlainSocket(fd);
     }
 
-    static bool answer(int fd, const char *text)
+    static bool answer(PlainSocket fd, const char *text)
     {
-        const std::string bytes(text);
-        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+        return sendAll(fd, text, std::strlen(text));
     }
 
     // Reads one JSON object whole; its size, or 0 when the connection ends
     // first. The requests here hold no braces inside their texts.
-    static size_t readRequest(int fd)
+    static size_t readRequest(PlainSocket fd)
     {
         size_t size = 0;
         int depth = 0;
         char chunk[65536];
         for (;;) {
-            const ssize_t got = ::recv(fd, chunk, sizeof(chunk), 0);
+            const long got = receiveSome(fd, chunk, sizeof(chunk));
             if (got <= 0)
                 return 0;
-            for (ssize_t i = 0; i < got; ++i) {
+            for (long i = 0; i < got; ++i) {
                 depth += chunk[i] == '{' ? 1 : chunk[i] == '}' ? -1 : 0;
                 if (depth == 0 && chunk[i] == '}')
                     return size + size_t(i) + 1;
@@ -105,7 +92,7 @@ private:
     }
 
     const int m_pauseMs;
-    int m_listenFd = -1;
+    PlainSocket m_listenFd = noSocket;
     quint16 m_port = 0;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};

@@ -40,7 +40,7 @@ public:
         QElapsedTimer timer;
         timer.start();
         for (;;) {
-            output += QString::fromLocal8Bit(process.readAllStandardOutput());
+            output += QString::fromUtf8(process.readAllStandardOutput());
             if (output.contains(text) || timer.elapsed() > timeoutMs)
                 return output;
             process.waitForReadyRead(50);
@@ -96,7 +96,7 @@ void TestScaleSimCli::help()
     process.start(program, {"--help"});
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitCode(), 0);
-    const QString text = QString::fromLocal8Bit(process.readAllStandardOutput());
+    const QString text = QString::fromUtf8(process.readAllStandardOutput());
     for (const SimFaultKindInfo &info : simFaultKinds())
         QVERIFY2(text.contains(QLatin1String(info.name)), info.name);
     for (const char *option : {"--port", "--weight", "--unstable", "--tare", "--fault", "--catalogue-json",
@@ -130,8 +130,9 @@ void TestScaleSimCli::badOptions()
 void TestScaleSimCli::sessionAndExit_data()
 {
     QTest::addColumn<QString>("ending");
-    QTest::newRow("SIGTERM") << "SIGTERM";
+    // A console program on Windows gets no signal another process could send.
 #ifdef Q_OS_UNIX
+    QTest::newRow("SIGTERM") << "SIGTERM";
     QTest::newRow("SIGINT") << "SIGINT";
 #endif
     QTest::newRow("quit on stdin") << "quit";
@@ -179,8 +180,6 @@ void TestScaleSimCli::sessionAndExit()
     } else {
 #ifdef Q_OS_UNIX
         ::kill(pid_t(sim.process.processId()), ending == QLatin1String("SIGINT") ? SIGINT : SIGTERM);
-#else
-        sim.process.terminate();
 #endif
     }
     QVERIFY(sim.process.waitForFinished(5000));

@@ -80,7 +80,7 @@ private slots:
     void cleanup()
     {
         if (sim.state() != QProcess::NotRunning) {
-            sim.terminate();
+            quitSimulator();
             if (!sim.waitForFinished(5000)) {
                 sim.kill();
                 sim.waitForFinished();
@@ -159,7 +159,7 @@ private slots:
         QVERIFY(run.out.contains("Goods table: 26 rows in 4 portion(s)"));
         QVERIFY(run.out.contains("UploadGoods(1, portion 4/4, last) -> true"));
 
-        sim.terminate();
+        quitSimulator();
         QVERIFY(sim.waitForFinished(5000));
         QFile file(catalogueFile);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -206,6 +206,13 @@ private slots:
     }
 
 private:
+    // "quit" on its input ends the simulator on every system, catalogue written.
+    void quitSimulator()
+    {
+        sim.write("quit\n");
+        sim.waitForBytesWritten(1000);
+    }
+
     QTemporaryDir root;
     QTemporaryDir work;
     QString catalogueFile;
