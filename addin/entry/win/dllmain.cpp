@@ -11,7 +11,16 @@
 
 #include <windows.h>
 
+// QSettings writes a lock file beside the settings file naming this process,
+// and finds the name through psapi.dll, loading it when it is not there yet.
+// The settings are saved at process detach, under the loader lock, where no
+// library may be loaded: imported, psapi is mapped before we ever run.
+#define PSAPI_VERSION 1
+#include <psapi.h>
+
 namespace {
+
+__attribute__((used)) const void *const psapiImport = reinterpret_cast<const void *>(&GetModuleFileNameExW);
 
 QString modulePath(HINSTANCE module)
 {
