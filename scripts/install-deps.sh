@@ -2,7 +2,8 @@
 # Installs what building and testing need on Debian 12. Quiet when all is there.
 # Extra sets: LUMARO_WITH_CLANG=1 (fuzzing), LUMARO_WITH_MINGW=1 (the Windows
 # build: MinGW-w64, and dpkg-dev for Qt's source), LUMARO_WITH_WINE=1 (Windows
-# tests: Wine, and clang with lld for the host built with Microsoft's ABI),
+# tests: Wine with a Russian locale, and clang with lld for the host built
+# with Microsoft's ABI),
 # LUMARO_WITH_I386=1 (the Linux i386 build).
 set -euo pipefail
 
@@ -13,7 +14,7 @@ packages=(build-essential cmake qtbase5-dev qttools5-dev qttools5-dev-tools zip 
 [ "${LUMARO_WITH_CLANG:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
 [ "${LUMARO_WITH_MINGW:-0}" = 1 ] && packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 dpkg-dev)
-[ "${LUMARO_WITH_WINE:-0}" = 1 ] && packages+=(wine wine64 clang lld)
+[ "${LUMARO_WITH_WINE:-0}" = 1 ] && packages+=(wine wine64 clang lld locales)
 if [ "${LUMARO_WITH_I386:-0}" = 1 ]; then
     dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
     packages+=(g++-multilib qtbase5-dev:i386)

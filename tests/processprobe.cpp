@@ -65,8 +65,9 @@ int openHandles()
 #if defined(Q_OS_LINUX)
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size();
 #elif defined(_WIN32)
+    // Wine answers 0, which no running process has: not counted there.
     DWORD count = 0;
-    return GetProcessHandleCount(GetCurrentProcess(), &count) ? int(count) : -1;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0 ? int(count) : -1;
 #else
     return -1;
 #endif

@@ -11,7 +11,7 @@
 
 // Resident memory now, with free memory the allocator keeps handed back.
 qint64 residentKiB();
-// Open file descriptors (Linux) or handles (Windows).
+// Open file descriptors (Linux) or handles (Windows); -1 where not counted.
 int openHandles();
 // The folder of the running executable, canonical.
 QString executableDir();

@@ -166,7 +166,10 @@ void TestSoak::cyclesGiveEverythingBack()
     qInfo("simulator connections after the first cycle: %d, after the last: %d", first.connections, last.connections);
     qInfo("time: %lld ms, %.2f ms a cycle", elapsedMs, double(elapsedMs) / cycles);
 
-    QCOMPARE(last.descriptors, first.descriptors);
+    if (first.descriptors >= 0)
+        QCOMPARE(last.descriptors, first.descriptors);
+    else
+        qInfo("open handles are not counted here");
     QCOMPARE(last.connections, first.connections);
     QCOMPARE(last.connections, 0);
     QCOMPARE(last.blocks, first.blocks);

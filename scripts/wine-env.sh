@@ -1,0 +1,34 @@
+# Sourced by scripts that run the Windows build under Wine: a prefix of the
+# project's own, made once, and one wineserver kept for the whole run (each
+# Windows program otherwise starts its own, which takes seconds).
+#
+# The prefix is a Windows with Russian as the language for non-Unicode
+# programs (code page 1251, as on the shops' clients), so that the log's
+# Cyrillic shows as it will there, and with C as the locale that Qt reads
+# from LANG, so that texts are English unless a test asks for another.
+
+WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+export WINEPREFIX=${LUMARO_WINEPREFIX:-$HOME/.cache/lumaro-wine}
+export WINEDEBUG=-all
+# No Mono or Gecko installers: nothing here uses .NET or HTML.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=C
+export LC_CTYPE=ru_RU.UTF-8
+unset LC_ALL
+
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+    localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+fi
+
+if [ ! -f "$WINEPREFIX/.lumaro-ready" ]; then
+    echo "Creating the Wine prefix $WINEPREFIX"
+    "$WINE64" wineboot -i >/dev/null 2>&1 || true
+    # Wine leaves out Unix variables named QT_*: set in the prefix, it makes
+    # Qt write test output and warnings to the console streams, not to the
+    # debugger, as no console window is attached.
+    "$WINE64" reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f >/dev/null 2>&1
+    touch "$WINEPREFIX/.lumaro-ready"
+fi
+
+wineserver -p >/dev/null 2>&1 </dev/null &
+lumaro_wine_stop() { wineserver -k >/dev/null 2>&1 || true; }
