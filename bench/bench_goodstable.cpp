@@ -10,6 +10,7 @@
 
 #include "equipment/goodstable.h"
 #include "equipment/goodstabledom.h"
+#include "processprobe.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -17,8 +18,6 @@
 #include <QProcess>
 #include <QTextStream>
 #include <QXmlStreamReader>
-
-#include <malloc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -124,40 +123,24 @@ QList<Reader> readers()
     };
 }
 
-qint64 statusValue(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
 // Child process: the reader's peak resident memory above what the process
 // held with the text built, in bytes.
 int measurePeak(const QByteArray &key, int rows)
 {
     const QString text = makeTable(rows);
-    malloc_trim(0);
-    const qint64 before = statusValue("VmRSS");
-    // Resets the high-water mark to the present size.
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (before < 0 || !clear.open(QIODevice::WriteOnly) || clear.write("5") != 1) {
+    const qint64 before = residentKiB();
+    PeakMemory peak;
+    if (before < 0 || !peak.start()) {
         std::fprintf(stderr, "cannot measure resident memory here\n");
         return 1;
     }
-    clear.close();
 
     for (const Reader &reader : readers()) {
         if (key != reader.key)
             continue;
         if (reader.run(text) < 0)
             return 1;
-        std::printf("%lld\n", statusValue("VmHWM") - before);
+        std::printf("%lld\n", (peak.peakKiB() - before) * 1024);
         return 0;
     }
     std::fprintf(stderr, "no reader %s\n", key.constData());

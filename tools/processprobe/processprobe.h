@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-// What a test reads of its own process, on Linux and on Windows alike: what
+// What a test or benchmark reads of its own process, on Linux and Windows: what
 // it holds (memory, open descriptors or handles) and where it runs from.
 // Figures are -1 where the system does not tell.
 
