@@ -348,7 +348,8 @@ private slots:
         QVERIFY(writeFile(dir.filePath("addin.zip"), "old"));
         QString log;
         QVERIFY(pack(entries, dir, &log) != 0);
-        QVERIFY2(log.contains(message), qPrintable(log));
+        // CMake wraps long messages, so a long build path may split the text.
+        QVERIFY2(log.simplified().contains(message), qPrintable(log));
         QVERIFY(!QFile::exists(dir.filePath("addin.zip")));
     }
 
