@@ -89,4 +89,7 @@ private:
     IMemoryManager *memoryManager = nullptr;
     QMap<QString, LumaroDriver *> openScales;
     QList<GoodsRecord *> goodsList;
+    // The count the platform passed with the call being served, as given, for
+    // the log; the operations read only as many parameters as the array holds.
+    long givenParamCount = 0;
 };

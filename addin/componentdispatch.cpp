@@ -24,6 +24,7 @@ bool Lumaro1CDriverNative::CallAsFunc(const long methodNum, tVariant *retValue, 
 
     // A missing array holds no parameters, whatever count came with it.
     const long count = params ? qMax(paramCount, 0L) : 0L;
+    givenParamCount = paramCount;
 
     using Method = void (Lumaro1CDriverNative::*)(tVariant *, tVariant *, long);
     Method method = nullptr;

@@ -52,8 +52,15 @@ QString fromPlatformString(const WCHAR_T *text)
 {
     if (!text)
         return QString();
-    // WCHAR_T is wchar_t on Windows and char16_t elsewhere: UTF-16 units both.
-    return QString::fromUtf16(reinterpret_cast<const ushort *>(text));
+    // Unit for unit, up to the zero: QString::fromUtf16 would take a leading
+    // U+FEFF or U+FFFE for a byte order mark, dropping it or byte-swapping
+    // every unit after it. WCHAR_T is wchar_t on Windows and char16_t
+    // elsewhere: UTF-16 units both.
+    static_assert(sizeof(WCHAR_T) == sizeof(QChar), "the platform's strings are UTF-16");
+    const WCHAR_T *end = text;
+    while (*end && end - text < std::numeric_limits<int>::max())
+        ++end;
+    return QString(reinterpret_cast<const QChar *>(text), int(end - text));
 }
 
 bool toPlatformString(IMemoryManager *memoryManager, WCHAR_T **target, const QString &source)

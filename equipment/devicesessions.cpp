@@ -57,7 +57,7 @@ QString driverReadyLine(LumaroDriver &driver)
 
 void Lumaro1CDriverNative::Open(tVariant *retValue, tVariant *params, long paramCount)
 {
-    writeLog(QStringLiteral("eOpen: %1").arg(paramCount));
+    writeLog(QStringLiteral("eOpen: %1").arg(givenParamCount));
     QString deviceId;
     const bool opened = openScale(deviceId);
     // The platform gets the ID even when opening failed.
@@ -83,7 +83,7 @@ void Lumaro1CDriverNative::DeviceTest(tVariant *retValue, tVariant *params, long
         setStringResult(&params[1], second);
     }
     setStatusLine(description);
-    writeLog(QStringLiteral("eDeviceTest: %1").arg(paramCount));
+    writeLog(QStringLiteral("eDeviceTest: %1").arg(givenParamCount));
 }
 
 bool Lumaro1CDriverNative::openScale(QString &deviceId)

@@ -37,12 +37,12 @@ void Lumaro1CDriverNative::GetDescription(tVariant *retValue, tVariant *params, 
         // we know of no address of the scale maker's software to vouch for.
         setStringResult(&params[6], QString());
     }
-    writeLog(QStringLiteral("eGetDescription: %1").arg(paramCount));
+    writeLog(QStringLiteral("eGetDescription: %1").arg(givenParamCount));
 }
 
 void Lumaro1CDriverNative::GetParameters(tVariant *retValue, tVariant *params, long paramCount)
 {
-    writeLog(QStringLiteral("eGetParameters: %1").arg(paramCount));
+    writeLog(QStringLiteral("eGetParameters: %1").arg(givenParamCount));
     setBoolResult(retValue, true);
     LibraryObjects *objects = LibraryObjects::instance();
     if (paramCount >= 1)
@@ -51,7 +51,7 @@ void Lumaro1CDriverNative::GetParameters(tVariant *retValue, tVariant *params, l
 
 void Lumaro1CDriverNative::SetParameter(tVariant *retValue, tVariant *params, long paramCount)
 {
-    writeLog(QStringLiteral("eSetParameter: params no = %1").arg(paramCount));
+    writeLog(QStringLiteral("eSetParameter: params no = %1").arg(givenParamCount));
     LibraryObjects *objects = LibraryObjects::instance();
     if (paramCount < 2 || !objects)
         return;
@@ -66,12 +66,12 @@ void Lumaro1CDriverNative::GetLastError(tVariant *retValue, tVariant *params, lo
     setIntResult(retValue, 0);
     if (paramCount >= 1)
         setStringResult(&params[0], QStringLiteral("No error"));
-    writeLog(QStringLiteral("eGetLastError: %1").arg(paramCount));
+    writeLog(QStringLiteral("eGetLastError: %1").arg(givenParamCount));
 }
 
 void Lumaro1CDriverNative::GetAdditionalActions(tVariant *retValue, tVariant *params, long paramCount)
 {
-    writeLog(QStringLiteral("eGetAdditionalActions: %1").arg(paramCount));
+    writeLog(QStringLiteral("eGetAdditionalActions: %1").arg(givenParamCount));
     setBoolResult(retValue, true);
     LibraryObjects *objects = LibraryObjects::instance();
     if (paramCount >= 1)
@@ -80,15 +80,15 @@ void Lumaro1CDriverNative::GetAdditionalActions(tVariant *retValue, tVariant *pa
 
 void Lumaro1CDriverNative::DoAdditionalAction(tVariant *retValue, tVariant *params, long paramCount)
 {
-    writeLog(QStringLiteral("eDoAdditionalAction: %1").arg(paramCount));
+    writeLog(QStringLiteral("eDoAdditionalAction: %1").arg(givenParamCount));
     const QString action = paramCount >= 1 ? stringParam(&params[0]) : QString();
     writeLog(QStringLiteral("Action name = %1").arg(action));
     setBoolResult(retValue, action == QLatin1String("ShowLog") ? showLog() : false);
 }
 
-void Lumaro1CDriverNative::ShowLog(tVariant *retValue, tVariant *, long paramCount)
+void Lumaro1CDriverNative::ShowLog(tVariant *retValue, tVariant *, long)
 {
-    writeLog(QStringLiteral("eShowLog: %1").arg(paramCount));
+    writeLog(QStringLiteral("eShowLog: %1").arg(givenParamCount));
     setBoolResult(retValue, showLog());
 }
 

@@ -8,8 +8,12 @@ QString platformText(const WCHAR_T *text)
 {
     if (!text)
         return QString();
-    // WCHAR_T is wchar_t on Windows and char16_t elsewhere: UTF-16 units both.
-    return QString::fromUtf16(reinterpret_cast<const ushort *>(text));
+    // Unit for unit, as the platform reads them: QString::fromUtf16 would take
+    // a leading U+FEFF or U+FFFE for a byte order mark.
+    const WCHAR_T *end = text;
+    while (*end)
+        ++end;
+    return QString(reinterpret_cast<const QChar *>(text), int(end - text));
 }
 
 VariantArray::VariantArray(int count)
@@ -118,7 +122,7 @@ int VariantArray::collect(FakeMemoryManager &memory)
         while (length < maxUnits && value.pwstrVal[length] != 0)
             ++length;
         m_terminated[i] = length < maxUnits;
-        m_texts[i] = QString::fromUtf16(reinterpret_cast<const ushort *>(value.pwstrVal), length);
+        m_texts[i] = QString(reinterpret_cast<const QChar *>(value.pwstrVal), length);
         m_collected[i] = true;
         memory.FreeMemory(&block);
         value.pwstrVal = nullptr;
