@@ -8,8 +8,12 @@
 
 bool precheckGoodsTable(const QString &table, GoodsTableError &error)
 {
+    // The values rows are made of: damaged, they would reach the scale so.
+    static const XmlReadValues rowValues{QLatin1String("Table"), QLatin1String("Record"),
+                                         {QLatin1String("PLU"), QLatin1String("Code"), QLatin1String("Name"),
+                                          QLatin1String("Price"), QLatin1String("ShelfLife")}};
     XmlPrecheckIssue issue;
-    if (precheckXml(table, maxGoodsTableNesting, maxGoodsTableAttributes, issue))
+    if (precheckXml(table, maxGoodsTableNesting, maxGoodsTableAttributes, rowValues, issue))
         return true;
     error.kind = GoodsTableError::NotWellFormed;
     error.message = issue.message;

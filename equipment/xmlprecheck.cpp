@@ -71,16 +71,48 @@ int damagedCharacter(const QString &xml, int from, int to, const char *&message)
     return -1;
 }
 
+// The name of the element whose start tag begins at pos ('<').
+QStringRef elementName(const QString &xml, int pos)
+{
+    int end = pos + 1;
+    while (end < xml.size() && !isXmlSpace(xml.at(end)) && xml.at(end) != QLatin1Char('/')
+           && xml.at(end) != QLatin1Char('>') && xml.at(end) != QLatin1Char('<'))
+        ++end;
+    return xml.midRef(pos + 1, end - pos - 1);
+}
+
+// The name before the '=' at index equals, from the start of a tag at pos.
+QStringRef attributeNameBefore(const QString &xml, int pos, int equals)
+{
+    int end = equals;
+    while (end > pos && isXmlSpace(xml.at(end - 1)))
+        --end;
+    int start = end;
+    while (start > pos && !isXmlSpace(xml.at(start - 1)))
+        --start;
+    return xml.midRef(start, end - start);
+}
+
+bool isOneOf(const QStringRef &name, const QVector<QLatin1String> &names)
+{
+    for (const QLatin1String &candidate : names) {
+        if (name == candidate)
+            return true;
+    }
+    return false;
+}
+
 // Index just past the end of a start tag beginning at pos ('<'), and whether
 // it closes itself. Quotes count only where an attribute value may start, so
 // a '>' or '/' inside a value does not end the tag. Returns xml.size() when
-// the tag never ends. `damaged` is the first position in a value that
-// damagedCharacter finds, or -1.
-int skipStartTag(const QString &xml, int pos, bool &selfClosing, int &attributes, int &damaged,
-                 const char *&message)
+// the tag never ends. `damaged` is the first position that damagedCharacter
+// finds in a value of one of the attributes `checked` names, or -1.
+int skipStartTag(const QString &xml, int pos, const QVector<QLatin1String> &checked, bool &selfClosing,
+                 int &attributes, int &damaged, const char *&message)
 {
     const int size = xml.size();
     bool valueMayStart = false;
+    bool valueChecked = false;
     selfClosing = false;
     attributes = 0;
     for (int i = pos + 1; i < size; ++i) {
@@ -93,10 +125,11 @@ int skipStartTag(const QString &xml, int pos, bool &selfClosing, int &attributes
             return i; // malformed: the reader stops here, we count it as open
         if (c == QLatin1Char('=')) {
             valueMayStart = true;
+            valueChecked = !checked.isEmpty() && isOneOf(attributeNameBefore(xml, pos, i), checked);
             ++attributes;
         } else if (valueMayStart && (c == QLatin1Char('"') || c == QLatin1Char('\''))) {
             const int end = xml.indexOf(c, i + 1);
-            if (damaged < 0)
+            if (damaged < 0 && valueChecked)
                 damaged = damagedCharacter(xml, i + 1, end < 0 ? size : end, message);
             if (end < 0)
                 return size;
@@ -135,10 +168,13 @@ bool readCharacterReference(const QChar *chars, int from, int size, quint32 &val
     return i > from && i < size && chars[i] == QLatin1Char(';');
 }
 
-bool precheckXml(const QString &xml, int maxDepth, int maxAttributes, XmlPrecheckIssue &issue)
+bool precheckXml(const QString &xml, int maxDepth, int maxAttributes, const XmlReadValues &read,
+                 XmlPrecheckIssue &issue)
 {
+    const QVector<QLatin1String> none;
     const int size = xml.size();
     int depth = 0;
+    bool rootRead = false;
     int i = 0;
     while (i < size) {
         i = xml.indexOf(QLatin1Char('<'), i);
@@ -169,7 +205,12 @@ bool precheckXml(const QString &xml, int maxDepth, int maxAttributes, XmlPrechec
             int attributes = 0;
             int damaged = -1;
             const char *message = nullptr;
-            const int next = skipStartTag(xml, i, selfClosing, attributes, damaged, message);
+            const QStringRef name = elementName(xml, i);
+            if (depth == 0)
+                rootRead = name == read.root;
+            const bool row = depth == 1 && rootRead && name == read.row;
+            const int next = skipStartTag(xml, i, row ? read.attributes : none, selfClosing, attributes, damaged,
+                                          message);
             if (attributes > maxAttributes) {
                 placeIssue(xml, i, "too many attributes in one element", issue);
                 return false;

@@ -253,6 +253,13 @@ void TestHostileTables::hostileTable_data()
     QTest::newRow("&#xD800;") << tableWithName(QStringLiteral("A&#xD800;B")) << false << QString();
     // The DOM reader would keep only the low 16 bits: U+F600 for U+1F600.
     QTest::newRow("&#x1F600;") << tableWithName(QStringLiteral("A&#x1F600;B")) << false << QString();
+    // Where no row's value is, they stay as the reader gives them.
+    const QString rowB = QStringLiteral("<Record PLU=\"2\" Code=\"2\" Name=\"B\" Price=\"1\"");
+    QTest::newRow("&#0; in a Description") << QStringLiteral("<Table>%1%2 Description=\"&#0;\"/></Table>").arg(anchorRow, rowB)
+                                           << true << secondB;
+    QTest::newRow("lone surrogate in the table's attribute")
+        << QStringLiteral("<Table Note=\"A") + QChar(0xD800) + QStringLiteral("\">%1%2/></Table>").arg(anchorRow, rowB) << true
+        << secondB;
 }
 
 void TestHostileTables::hostileTable()

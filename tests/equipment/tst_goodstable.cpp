@@ -484,6 +484,16 @@ void TestGoodsTable::hostileInput_data()
     refusedName("lone high surrogate at the end", QStringLiteral("a") + QChar(0xDBFF), unpaired, 50);
     refusedName("lone low surrogate", QStringLiteral("ab") + QChar(0xDC00), unpaired, 51);
     refusedName("swapped pair", QString(QChar(0xDD1E)) + QChar(0xD834), unpaired, 49);
+    // Values no row is made of stay as the reader gives them.
+    auto unreadValue = [](const char *tag, const QString &text) {
+        QTest::newRow(tag) << text << Reads << 1 << "x" << QString() << 0 << 0;
+    };
+    unreadValue("&#0; in Description", table("<Record PLU=\"1\" Code=\"1\" Price=\"1\" Name=\"x\" Description=\"&#0;\"/>"));
+    unreadValue("&#x1F600; in the table's attribute", "<Table Note=\"&#x1F600;\">" + validRow + "</Table>");
+    unreadValue("lone surrogate in another element", table("<Note Text=\"a" + QString(QChar(0xD800)) + "\"/>" + validRow));
+    unreadValue("&#xD800; below a row",
+                table("<Record PLU=\"1\" Code=\"1\" Price=\"1\" Name=\"x\"><Record Name=\"&#xD800;\"/></Record>"));
+    unreadValue("&#0; under a prefixed name", table("<Record PLU=\"1\" Code=\"1\" Price=\"1\" Name=\"x\" x:Name=\"&#0;\"/>"));
     // Only attribute values reach the scale; elsewhere these stay the reader's.
     QTest::newRow("&#0; in element text")
         << table(QStringLiteral("<Record PLU=\"1\" Code=\"1\" Price=\"1\" Name=\"x\">&#0;</Record>"))
