@@ -14,7 +14,13 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target Lumaro1CDriverNative lumaro-standin lumaro-scalesim >/dev/null
 
 work=$(mktemp -d)
-root=${VXDRIVER_ROOT:-$work/VxDriver}
+# The add-in's settings and log: kept after the run, fresh for each one.
+if [ -n "${VXDRIVER_ROOT:-}" ]; then
+    root=$VXDRIVER_ROOT
+else
+    root=$PWD/build/demo-root/VxDriver
+    rm -rf build/demo-root
+fi
 simlog=$work/scalesim.out
 build/bin/lumaro-scalesim --port 0 --weight 1.234 --catalogue-json "$work/catalogue.json" >"$simlog" 2>&1 &
 sim=$!
@@ -38,12 +44,4 @@ wait $sim || true
 echo
 echo "What the scale received (simulator's record):"
 sed -n '/^Catalogue/,$p' "$simlog"
-echo
-if [ -n "${VXDRIVER_ROOT:-}" ]; then
-    echo "Diagnostic log: $root/Log/Lumaro1CDriverNative.log"
-else
-    # The run's own folder goes with the temporary files; keep its log.
-    rm -rf build/demo-root && mkdir -p build/demo-root && cp -r "$root" build/demo-root/
-    echo "Diagnostic log of this run: build/demo-root/VxDriver/Log/Lumaro1CDriverNative.log"
-fi
 exit $status
