@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <mutex>
 
 #include <clocale>
 
@@ -24,6 +25,10 @@ QString traceName(const char *operation)
 // at most once.
 void reinstall(QTranslator &translator, const QString &fileName)
 {
+    // The translators are the library's, shared by components that may be
+    // set up on two threads at once; once removed, none is read elsewhere.
+    static std::mutex reinstalling;
+    const std::lock_guard<std::mutex> locker(reinstalling);
     if (QCoreApplication::instance())
         QCoreApplication::removeTranslator(&translator);
     if (translator.load(fileName, QString(), QString(), QString()) && QCoreApplication::instance())
@@ -46,7 +51,10 @@ Lumaro1CDriverNative::~Lumaro1CDriverNative()
     goodsList.clear();
     // A platform that drops the component without closing its sessions must
     // not leave their connections behind.
-    qDeleteAll(openScales);
+    for (LumaroDriver *driver : qAsConst(openScales)) {
+        driver->takeToCurrentThread();
+        delete driver;
+    }
     openScales.clear();
 }
 

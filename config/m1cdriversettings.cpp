@@ -54,6 +54,7 @@ QString M1CDriverSettings::filePath()
 
 bool M1CDriverSettings::loadSettings()
 {
+    const std::lock_guard<std::mutex> locker(m_mutex);
     QSettings settings(filePath(), QSettings::IniFormat);
     openSettings(settings);
     m_scaleIP = settings.value(key("Main/ScaleIP")).toString();
@@ -71,6 +72,7 @@ bool M1CDriverSettings::loadSettings()
 
 bool M1CDriverSettings::saveSettings()
 {
+    const std::lock_guard<std::mutex> locker(m_mutex);
     QDir().mkpath(QFileInfo(filePath()).absolutePath());
     QSettings settings(filePath(), QSettings::IniFormat);
     openSettings(settings);
@@ -98,7 +100,10 @@ bool M1CDriverSettings::setByName(const QString &name, tVariant *value)
         writeLog(QStringLiteral("Setting param function not found!"));
         return false;
     }
-    if (!QMetaObject::invokeMethod(this, setter.constData(), Qt::AutoConnection, Q_ARG(tVariant*, value))) {
+    // Direct, on the calling thread: no event loop runs on the thread this
+    // store was made on to take a queued call.
+    const std::lock_guard<std::mutex> locker(m_mutex);
+    if (!QMetaObject::invokeMethod(this, setter.constData(), Qt::DirectConnection, Q_ARG(tVariant*, value))) {
         writeLog(QStringLiteral("Error on call settings function!"));
         return false;
     }

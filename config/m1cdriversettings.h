@@ -3,6 +3,7 @@
 #include "addin/platform/nativetypes.h"
 
 #include <QMetaType>
+#include <mutex>
 #include <QObject>
 #include <QString>
 
@@ -33,16 +34,26 @@ public slots:
     bool setConnectPassword(tVariant *aVal);
     bool setEnLog(tVariant *aVal);
 
-    QString equipmentType() const { return m_equipmentType; }
-    QString scaleIP() const { return m_scaleIP; }
-    int scalePort() const { return m_scalePort; }
-    int scaleModel() const { return m_scaleModel; }
-    int goodsPicturesFromFiles() const { return m_goodsPicturesFromFiles; }
-    QString connectLogin() const { return m_connectLogin; }
-    QString connectPassword() const { return m_connectPassword; }
-    bool enLog() const { return m_enLog; }
+    QString equipmentType() const { return locked(m_equipmentType); }
+    QString scaleIP() const { return locked(m_scaleIP); }
+    int scalePort() const { return locked(m_scalePort); }
+    int scaleModel() const { return locked(m_scaleModel); }
+    int goodsPicturesFromFiles() const { return locked(m_goodsPicturesFromFiles); }
+    QString connectLogin() const { return locked(m_connectLogin); }
+    QString connectPassword() const { return locked(m_connectPassword); }
+    bool enLog() const { return locked(m_enLog); }
 
 private:
+    template<typename T>
+    T locked(const T &field) const
+    {
+        const std::lock_guard<std::mutex> locker(m_mutex);
+        return field;
+    }
+
+    // One store for every component, which the platform may use from two
+    // threads at once.
+    mutable std::mutex m_mutex;
     QString m_equipmentType;
     QString m_scaleIP;
     qint32 m_scalePort = 0;

@@ -6,10 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <mutex>
 
 namespace {
 // Set once per load of the library; the first line of a process gets the banner.
 bool bannerPending = true;
+// Components on two threads share the file: one line at a time, whole.
+std::mutex writing;
 }
 
 QString logFilePath()
@@ -19,6 +22,7 @@ QString logFilePath()
 
 void writeLog(QString message)
 {
+    const std::lock_guard<std::mutex> locker(writing);
     QFile file(logFilePath());
     QDir().mkpath(QFileInfo(file).absolutePath());
     file.open(QIODevice::ReadWrite | QIODevice::Append);

@@ -124,6 +124,7 @@ bool Lumaro1CDriverNative::openScale(QString &deviceId)
         return false;
     }
 
+    driver->releaseThread();
     openScales.insert(deviceId, driver.release());
     return true;
 }
@@ -137,6 +138,7 @@ bool Lumaro1CDriverNative::closeScale(QString deviceId)
         return false;
     }
     writeLog(QStringLiteral("Close scale. Scale ID: %1.").arg(deviceId));
+    it.value()->takeToCurrentThread();
     delete it.value();
     openScales.erase(it);
     return true;

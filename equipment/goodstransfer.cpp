@@ -66,6 +66,7 @@ bool Lumaro1CDriverNative::clearGoodsInScale(QString deviceId)
         writeLog(QStringLiteral("Error find scale in list."));
         return false;
     }
+    const DriverOnThisThread onThisThread(driver);
     writeLog(QStringLiteral("Find scale. Scale ID: %1.").arg(deviceId));
 
     if (currentScaleModel() == 0 && !driver->clearGoodsAndGroups()) {
@@ -88,6 +89,7 @@ bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTab
         writeLog(QStringLiteral("Error find scale in list."));
         return false;
     }
+    const DriverOnThisThread onThisThread(driver);
     writeLog(QStringLiteral("Find scale. Scale ID: %1. State data: %2.").arg(deviceId, stateText));
     writeLog(QStringLiteral("Goods data: %1.").arg(goodsTable));
 

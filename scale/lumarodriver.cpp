@@ -8,6 +8,7 @@
 #include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTextCodec>
+#include <QThread>
 
 namespace {
 const int unsupportedCode = 44;
@@ -49,6 +50,24 @@ LumaroDriver::~LumaroDriver()
     }
     delete protocol;
     protocol = nullptr;
+}
+
+void LumaroDriver::moveObjects(QThread *thread)
+{
+    for (QObject *object : {static_cast<QObject *>(this), static_cast<QObject *>(socket), static_cast<QObject *>(protocol)}) {
+        if (object && object->thread() != thread)
+            object->moveToThread(thread);
+    }
+}
+
+void LumaroDriver::takeToCurrentThread()
+{
+    moveObjects(QThread::currentThread());
+}
+
+void LumaroDriver::releaseThread()
+{
+    moveObjects(nullptr);
 }
 
 QTextCodec *LumaroDriver::textCodec()

@@ -14,6 +14,7 @@ class GroupRecord;
 class MVxProtocolSimplePrepare;
 class RequestFields;
 class QTcpSocket;
+class QThread;
 
 // The Aclas LS515 driver: JSON requests over TCP, one request and one answer
 // at a time, with blocking waits only (no event loop runs in the host).
@@ -79,6 +80,13 @@ public:
     virtual bool tareWeight(QString password);
     virtual bool tareWeight2(QString password);
 
+    // A session's driver serves each of the platform's calls on whatever
+    // thread the call comes, one call at a time. Between calls it and its
+    // socket belong to no thread: Qt lets a thread take only objects that
+    // belong to none.
+    void takeToCurrentThread();
+    void releaseThread();
+
     bool setDateTime(QDateTime dateTime);
     bool clearGoodsAndGroups();
     // The records stay the caller's; null entries are skipped.
@@ -120,6 +128,8 @@ protected:
 private:
     enum class Arrival { None, Bytes, Ended };
 
+    void moveObjects(QThread *thread);
+
     // Bytes read from the connection and not yet taken into an answer.
     QByteArray pendingBytes;
     // The connection's descriptor blocks, each receive limited to receiveLimitMs.
@@ -143,4 +153,17 @@ private:
     void dropConnection();
     void fillState(const QVariantMap &data);
     bool unsupported();
+};
+
+// A session's driver on the calling thread for the length of one call.
+class DriverOnThisThread
+{
+public:
+    explicit DriverOnThisThread(LumaroDriver *driver) : m_driver(driver) { m_driver->takeToCurrentThread(); }
+    ~DriverOnThisThread() { m_driver->releaseThread(); }
+    DriverOnThisThread(const DriverOnThisThread &) = delete;
+    DriverOnThisThread &operator=(const DriverOnThisThread &) = delete;
+
+private:
+    LumaroDriver *m_driver;
 };
