@@ -30,5 +30,9 @@ if [ ! -f "$WINEPREFIX/.lumaro-ready" ]; then
     touch "$WINEPREFIX/.lumaro-ready"
 fi
 
-wineserver -p >/dev/null 2>&1 </dev/null &
+wineserver -p >/dev/null 2>&1 </dev/null
+# Wine's services start with the first program and outlive it, holding its
+# output open: a test runner would wait on them until its timeout. Started
+# here, they hold nothing of the runner's.
+"$WINE64" wineboot >/dev/null 2>&1 </dev/null || true
 lumaro_wine_stop() { wineserver -k >/dev/null 2>&1 || true; }
