@@ -28,9 +28,14 @@ if [ ! -f "$WINEPREFIX/.lumaro-ready" ]; then
     # debugger, as no console window is attached.
     "$WINE64" reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f >/dev/null 2>&1
     touch "$WINEPREFIX/.lumaro-ready"
+    # The server that made the prefix ends with its last program: stopped
+    # here, for the persistent one below.
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
 fi
 
-wineserver -p >/dev/null 2>&1 </dev/null
+# Status 2 when one runs already (this file sourced twice).
+wineserver -p >/dev/null 2>&1 </dev/null || true
 # Wine's services start with the first program and outlive it, holding its
 # output open: a test runner would wait on them until its timeout. Started
 # here, they hold nothing of the runner's.
