@@ -110,10 +110,7 @@ bool PeakMemory::start()
     m_stop = false;
     m_sampler = std::thread([this] {
         while (!m_stop) {
-            const qint64 now = residentNowKiB();
-            qint64 seen = m_peak;
-            while (now > seen && !m_peak.compare_exchange_weak(seen, now)) {
-            }
+            raisePeak();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
@@ -126,10 +123,16 @@ qint64 PeakMemory::peakKiB()
 #if defined(Q_OS_LINUX)
     return statusKiB("VmHWM");
 #else
+    raisePeak();
+    return m_peak;
+#endif
+}
+
+void PeakMemory::raisePeak()
+{
+    // The sampler and the reader both raise it: the higher figure stays.
     const qint64 now = residentNowKiB();
     qint64 seen = m_peak;
     while (now > seen && !m_peak.compare_exchange_weak(seen, now)) {
     }
-    return m_peak;
-#endif
 }

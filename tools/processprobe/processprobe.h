@@ -28,6 +28,8 @@ public:
     qint64 peakKiB();
 
 private:
+    void raisePeak();
+
     std::thread m_sampler;
     std::atomic<bool> m_stop{false};
     std::atomic<qint64> m_peak{-1};
