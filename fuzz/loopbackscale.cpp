@@ -179,16 +179,24 @@ QByteArray LoopbackScale::wholeMessage(const QByteArray &message)
 
 void LoopbackScale::sendInPieces(int connection, const QByteArray &message)
 {
+    // The piece that completes an answer goes together with everything after
+    // it: bytes that came later would be read as the next answer or not,
+    // depending on whether the driver had already taken this one.
+    QByteArray sent;
     int from = 0;
     for (int pauses = 0;; ++pauses) {
         const int at = message.indexOf(pieceBreak, from);
         if (at < 0)
             break;
-        sendAll(connection, message.mid(from, at - from));
+        const QByteArray piece = message.mid(from, at - from);
+        if (readsAsWholeAnswer(sent + piece))
+            break;
+        sendAll(connection, piece);
+        sent += piece;
         from = at + pieceBreak.size();
         // Short of the driver's pause limit: the pieces make one answer.
         if (pauses < maxPauses)
             std::this_thread::sleep_for(std::chrono::milliseconds(pieceGapMs));
     }
-    sendAll(connection, message.mid(from));
+    sendAll(connection, wholeMessage(message.mid(from)));
 }

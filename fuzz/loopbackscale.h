@@ -11,7 +11,8 @@
 // A scale that plays back fixed bytes, on 127.0.0.1 at a port of the
 // system's choice. On every connection it sends the first message unasked
 // and then one message per request that arrives; a message is sent in
-// pieces, a moment apart, where it holds pieceBreak. It closes the connection
+// pieces, a moment apart, where it holds pieceBreak, up to the piece that
+// completes an answer, which goes with the rest. It closes the connection
 // after its last message, and after any message that the driver cannot take
 // for a whole answer: the driver then stops at once instead of waiting out
 // its pauses. Plain sockets on a thread of its own, because the driver under
