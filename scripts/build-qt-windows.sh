@@ -32,14 +32,12 @@ src=$cache/src/qtbase-$qt_version
 if [ ! -f "$src/.complete" ]; then
     if ! grep -rqs '^\(deb-src\|Types:.*deb-src\)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
         # The same mirror and suites as the binary packages.
-        cat >/etc/apt/sources.list.d/lumaro-deb-src.sources <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
-        apt-get update -qq
+        mirror=$(scripts/apt-mirror.sh)
+        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        printf '%s\n' 'Types: deb-src' "URIs: $mirror" "Suites: $codename $codename-updates" \
+            'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' \
+            >/etc/apt/sources.list.d/lumaro-deb-src.sources
+        apt-get update -qq || echo "apt-get update reported failures; going on with the indexes it has" >&2
     fi
     rm -rf "$src" "$cache/src/download"
     mkdir -p "$cache/src/download"
