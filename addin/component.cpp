@@ -1,5 +1,6 @@
 #include "addin/component.h"
 
+#include "addin/guarded.h"
 #include "addin/libraryinfo.h"
 #include "addin/libraryobjects.h"
 #include "addin/tracescope.h"
@@ -44,22 +45,28 @@ Lumaro1CDriverNative::Lumaro1CDriverNative()
 
 Lumaro1CDriverNative::~Lumaro1CDriverNative()
 {
-    {
+    try {
         TraceScope trace(traceName("~Lumaro1CDriverNative"));
+    } catch (...) {
+        logCaughtException("Lumaro1CDriverNative::~Lumaro1CDriverNative");
     }
     qDeleteAll(goodsList);
     goodsList.clear();
     // A platform that drops the component without closing its sessions must
     // not leave their connections behind.
     for (LumaroDriver *driver : qAsConst(openScales)) {
-        driver->takeToCurrentThread();
-        delete driver;
+        try {
+            driver->takeToCurrentThread();
+            delete driver;
+        } catch (...) {
+            logCaughtException("Lumaro1CDriverNative::~Lumaro1CDriverNative");
+        }
     }
     openScales.clear();
 }
 
 bool Lumaro1CDriverNative::Init(void *platformConnection)
-{
+try {
     TraceScope trace(traceName("Init"));
     connection = static_cast<IAddInDefBase *>(platformConnection);
 
@@ -72,34 +79,44 @@ bool Lumaro1CDriverNative::Init(void *platformConnection)
 
     loadTranslations();
     return connection != nullptr;
+} catch (...) {
+    return failedWith("Lumaro1CDriverNative::Init", false);
 }
 
 bool Lumaro1CDriverNative::setMemManager(void *platformMemoryManager)
-{
+try {
     TraceScope trace(traceName("setMemManager"));
     memoryManager = static_cast<IMemoryManager *>(platformMemoryManager);
     return memoryManager != nullptr;
+} catch (...) {
+    return failedWith("Lumaro1CDriverNative::setMemManager", false);
 }
 
 long Lumaro1CDriverNative::GetInfo()
-{
+try {
     return LibraryInfo::applicationVersion().remove(QLatin1Char('.')).toLong();
+} catch (...) {
+    return failedWith("Lumaro1CDriverNative::GetInfo", 0L);
 }
 
 void Lumaro1CDriverNative::Done()
-{
+try {
     TraceScope trace(traceName("Done"));
+} catch (...) {
+    logCaughtException("Lumaro1CDriverNative::Done");
 }
 
 bool Lumaro1CDriverNative::RegisterExtensionAs(WCHAR_T **extensionName)
-{
+try {
     TraceScope trace(traceName("RegisterExtensionAs"));
     LibraryObjects *objects = LibraryObjects::instance();
     return objects && toPlatformString(extensionName, objects->extensionName);
+} catch (...) {
+    return failedWith("Lumaro1CDriverNative::RegisterExtensionAs", false);
 }
 
 void Lumaro1CDriverNative::SetLocale(const WCHAR_T *locale)
-{
+try {
     TraceScope trace(traceName("SetLocale"));
     // No code, no change: a null would only query the locale.
     if (locale) {
@@ -113,11 +130,15 @@ void Lumaro1CDriverNative::SetLocale(const WCHAR_T *locale)
 #endif
     }
     loadTranslations();
+} catch (...) {
+    logCaughtException("Lumaro1CDriverNative::SetLocale");
 }
 
 void Lumaro1CDriverNative::SetUserInterfaceLanguageCode(const WCHAR_T *)
-{
+try {
     TraceScope trace(traceName("SetUserInterfaceLanguageCode"));
+} catch (...) {
+    logCaughtException("Lumaro1CDriverNative::SetUserInterfaceLanguageCode");
 }
 
 void Lumaro1CDriverNative::addError(unsigned short code, const QString &source, const QString &description, long errorNumber)

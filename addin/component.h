@@ -84,6 +84,8 @@ private:
     bool testScale(QString &description, QString &second);
     bool clearGoodsInScale(QString deviceId);
     bool uploadGoodsToScale(QString deviceId, QString goodsTable, QString stateText);
+    // An operation that threw: its failure answer, and the platform is told.
+    void reportFailedCall(long methodNum, tVariant *result, const tVariant &given, bool outOfMemory);
 
     IAddInDefBase *connection = nullptr;
     IMemoryManager *memoryManager = nullptr;

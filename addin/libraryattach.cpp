@@ -1,5 +1,6 @@
 #include "addin/libraryattach.h"
 
+#include "addin/guarded.h"
 #include "addin/libraryinfo.h"
 #include "addin/libraryobjects.h"
 #include "config/vxlog.h"
@@ -15,6 +16,8 @@ bool ownsApplication = false;
 
 void processAttach(quintptr module, unsigned long reason, quintptr reserved, const QString &libraryPath)
 {
+    setLogRolloverSize(logRolloverSizeFromEnvironment());
+
     if (!QCoreApplication::instance()) {
         static int argc = 0;
         application = new QCoreApplication(argc, nullptr);
@@ -54,8 +57,9 @@ void processDetach()
     application = nullptr;
     ownsApplication = false;
 
-    if (LibraryObjects *objects = LibraryObjects::instance())
-        objects->settings.saveSettings();
+    // Nothing to save: every setting went to the file when it was set, and
+    // writing them all again now would put this process's older values over
+    // what other processes set since.
     writeLog(QStringLiteral("Bye..."));
 }
 
@@ -78,7 +82,7 @@ QString libraryNotificationName(unsigned long reason)
 }
 
 void libraryNotification(quintptr module, unsigned long reason, quintptr reserved, const QString &libraryPath)
-{
+try {
     switch (reason) {
     case ProcessAttach:
         processAttach(module, reason, reserved, libraryPath);
@@ -89,4 +93,6 @@ void libraryNotification(quintptr module, unsigned long reason, quintptr reserve
     default:
         break;
     }
+} catch (...) {
+    logCaughtException("DllMain");
 }

@@ -7,7 +7,20 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLockFile>
 #include <QSettings>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cstdio>
+#endif
 
 namespace {
 
@@ -38,6 +51,43 @@ QVariant textValue(const QString &text)
 QString key(const char *name)
 {
     return QString::fromLatin1(name);
+}
+
+// Every setting by its name, with its key in the file, in the order a whole
+// save writes them.
+struct StoredSetting
+{
+    const char *name;
+    const char *key;
+};
+const StoredSetting storedSettings[] = {
+    {"ScaleIP", "Main/ScaleIP"},
+    {"ScalePort", "Main/ScalePort"},
+    {"ScaleModel", "Main/ScaleModel"},
+    {"GoodsPicturesFromFiles", "Main/GoodsPicturesFromFiles"},
+    {"ConnectLogin", "Main/ConnectLogin"},
+    {"ConnectPassword", "Main/ConnectPassword"},
+    {"EquipmentType", "Main/EquipmentType"},
+    {"EnLog", logFlagKey},
+};
+
+// A write that fails (another process holds the file open while it is
+// replaced, say) is tried again a few times, a little later each time.
+const int saveAttempts = 5;
+const std::chrono::milliseconds saveRetryDelay(40);
+// Another process holds the lock file only while it writes.
+const int saveLockWait = 2000;
+
+// Puts `from` in the place of `to` in one step, replacing it.
+bool replaceFile(const QString &from, const QString &to)
+{
+#if defined(_WIN32)
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+                       reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+#else
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
 }
 
 } // namespace
@@ -72,21 +122,117 @@ bool M1CDriverSettings::loadSettings()
 
 bool M1CDriverSettings::saveSettings()
 {
-    const std::lock_guard<std::mutex> locker(m_mutex);
-    QDir().mkpath(QFileInfo(filePath()).absolutePath());
-    QSettings settings(filePath(), QSettings::IniFormat);
-    openSettings(settings);
-    settings.setValue(key("Main/ScaleIP"), textValue(m_scaleIP));
-    settings.setValue(key("Main/ScalePort"), m_scalePort);
-    settings.setValue(key("Main/ScaleModel"), m_scaleModel);
-    settings.setValue(key("Main/GoodsPicturesFromFiles"), m_goodsPicturesFromFiles);
-    settings.setValue(key("Main/ConnectLogin"), textValue(m_connectLogin));
-    settings.setValue(key("Main/ConnectPassword"), textValue(m_connectPassword));
-    settings.setValue(key("Main/EquipmentType"), textValue(m_equipmentType));
-    settings.setValue(key(logFlagKey), m_enLog);
-    settings.sync();
-    writeLog(QStringLiteral("Save settings to file %1").arg(settings.fileName()));
-    return settings.status() == QSettings::NoError;
+    // Every key, as this process knows it, whatever the file holds.
+    const std::lock_guard<std::mutex> saving(m_saving);
+    QList<QPair<QString, QVariant>> values;
+    {
+        const std::lock_guard<std::mutex> locker(m_mutex);
+        for (const StoredSetting &setting : storedSettings)
+            values.append({key(setting.key), storedValue(QLatin1String(setting.name))});
+    }
+    return writeToFile(values, false);
+}
+
+bool M1CDriverSettings::saveSetting(const QString &name)
+{
+    for (const StoredSetting &setting : storedSettings) {
+        if (name != QLatin1String(setting.name))
+            continue;
+        // Taken again under the save lock: of two threads setting the same
+        // value at once, the one that writes last writes the newer value.
+        const std::lock_guard<std::mutex> saving(m_saving);
+        QVariant value;
+        {
+            const std::lock_guard<std::mutex> locker(m_mutex);
+            value = storedValue(name);
+        }
+        return writeToFile({{key(setting.key), value}}, true);
+    }
+    return false;
+}
+
+QVariant M1CDriverSettings::storedValue(const QString &name) const
+{
+    if (name == QLatin1String("ScaleIP"))
+        return textValue(m_scaleIP);
+    if (name == QLatin1String("ScalePort"))
+        return m_scalePort;
+    if (name == QLatin1String("ScaleModel"))
+        return m_scaleModel;
+    if (name == QLatin1String("GoodsPicturesFromFiles"))
+        return m_goodsPicturesFromFiles;
+    if (name == QLatin1String("ConnectLogin"))
+        return textValue(m_connectLogin);
+    if (name == QLatin1String("ConnectPassword"))
+        return textValue(m_connectPassword);
+    if (name == QLatin1String("EquipmentType"))
+        return textValue(m_equipmentType);
+    if (name == QLatin1String("EnLog"))
+        return m_enLog;
+    return QVariant();
+}
+
+bool M1CDriverSettings::writeToFile(const QList<QPair<QString, QVariant>> &values, bool onlyChanged)
+{
+    const QString path = filePath();
+    for (int attempt = 1;; ++attempt) {
+        switch (writeOnce(path, values, onlyChanged)) {
+        case Unchanged:
+            return true;
+        case Written:
+            writeLog(QStringLiteral("Save settings to file %1").arg(path));
+            return true;
+        case Failed:
+            break;
+        }
+        if (attempt == saveAttempts)
+            break;
+        std::this_thread::sleep_for(saveRetryDelay * attempt);
+    }
+    writeLog(QStringLiteral("Error save settings to file %1").arg(path));
+    return false;
+}
+
+M1CDriverSettings::WriteResult M1CDriverSettings::writeOnce(const QString &path, const QList<QPair<QString, QVariant>> &values,
+                                                            bool onlyChanged)
+{
+    // Other processes write the same file. Under the lock file QSettings
+    // itself uses, the file as it is now is copied, only these keys are set
+    // in the copy, and the copy replaces the file in one rename: what other
+    // processes wrote stays, and a reader never sees half a file. The copy
+    // has a name of its own each time, so that QSettings' process-wide cache
+    // never answers for it from an earlier read, nor keeps a failed write
+    // to send with a later one.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.tryLock(saveLockWait))
+        return Failed;
+    static std::atomic<unsigned> copies{0};
+    const QString copy = QStringLiteral("%1.%2-%3.tmp").arg(path).arg(QCoreApplication::applicationPid()).arg(++copies);
+    QFile::remove(copy);
+    if (QFileInfo(path).isFile() && !QFile::copy(path, copy))
+        return Failed;
+
+    WriteResult result = Unchanged;
+    {
+        QSettings settings(copy, QSettings::IniFormat);
+        openSettings(settings);
+        for (const auto &value : values) {
+            if (onlyChanged && settings.contains(value.first) && settings.value(value.first) == value.second)
+                continue;
+            settings.setValue(value.first, value.second);
+            result = Written;
+        }
+        if (result == Written) {
+            settings.sync();
+            if (settings.status() == QSettings::AccessError)
+                result = Failed;
+        }
+    }
+    if (result == Written && !replaceFile(copy, path))
+        result = Failed;
+    QFile::remove(copy);
+    return result;
 }
 
 bool M1CDriverSettings::setByName(const QString &name, tVariant *value)
@@ -100,13 +246,20 @@ bool M1CDriverSettings::setByName(const QString &name, tVariant *value)
         writeLog(QStringLiteral("Setting param function not found!"));
         return false;
     }
-    // Direct, on the calling thread: no event loop runs on the thread this
-    // store was made on to take a queued call.
-    const std::lock_guard<std::mutex> locker(m_mutex);
-    if (!QMetaObject::invokeMethod(this, setter.constData(), Qt::DirectConnection, Q_ARG(tVariant*, value))) {
-        writeLog(QStringLiteral("Error on call settings function!"));
-        return false;
+    {
+        // Direct, on the calling thread: no event loop runs on the thread this
+        // store was made on to take a queued call.
+        const std::lock_guard<std::mutex> locker(m_mutex);
+        if (!QMetaObject::invokeMethod(this, setter.constData(), Qt::DirectConnection, Q_ARG(tVariant*, value))) {
+            writeLog(QStringLiteral("Error on call settings function!"));
+            return false;
+        }
     }
+    // Written now, and only this key: a process that ends without unloading
+    // the library keeps it, and one that unloads later does not write its
+    // older values over it. A failed write leaves the value set for this
+    // process and says so in the log.
+    saveSetting(name);
     return true;
 }
 

@@ -2,10 +2,14 @@
 
 #include "addin/platform/nativetypes.h"
 
+#include <QList>
 #include <QMetaType>
-#include <mutex>
 #include <QObject>
+#include <QPair>
 #include <QString>
+#include <QVariant>
+
+#include <mutex>
 
 // The settings the platform changes through SetParameter, kept in an INI
 // file below the driver's root folder. A setting is set by its name: "set"
@@ -21,7 +25,10 @@ public:
     static QString filePath();
 
     bool loadSettings();
+    // Every setting; false when the file could not be written.
     bool saveSettings();
+    // Sets one setting by name and writes it to the file when the file
+    // holds another value.
     bool setByName(const QString &name, tVariant *value);
 
 public slots:
@@ -44,6 +51,15 @@ public slots:
     bool enLog() const { return locked(m_enLog); }
 
 private:
+    bool saveSetting(const QString &name);
+    // The field of a setting as the file holds it; m_mutex held.
+    QVariant storedValue(const QString &name) const;
+    // Sets the keys in the file, tried again a few times should it fail.
+    // With onlyChanged, keys that already hold the value are left alone.
+    bool writeToFile(const QList<QPair<QString, QVariant>> &values, bool onlyChanged);
+    enum WriteResult { Unchanged, Written, Failed };
+    static WriteResult writeOnce(const QString &path, const QList<QPair<QString, QVariant>> &values, bool onlyChanged);
+
     template<typename T>
     T locked(const T &field) const
     {
@@ -54,6 +70,8 @@ private:
     // One store for every component, which the platform may use from two
     // threads at once.
     mutable std::mutex m_mutex;
+    // Writes one at a time, each with the values as they are then.
+    std::mutex m_saving;
     QString m_equipmentType;
     QString m_scaleIP;
     qint32 m_scalePort = 0;

@@ -31,6 +31,17 @@ QString operationName(const char *operation)
     return QStringLiteral("Lumaro1CDriverNative::") + QLatin1String(operation);
 }
 
+// Goods records deleted with the holder.
+struct OwnedRecords
+{
+    OwnedRecords() = default;
+    OwnedRecords(const OwnedRecords &) = delete;
+    OwnedRecords &operator=(const OwnedRecords &) = delete;
+    ~OwnedRecords() { qDeleteAll(records); }
+
+    QList<GoodsRecord *> records;
+};
+
 // A parameter the platform did not pass reads as an empty text.
 QString textParam(tVariant *params, long paramCount, long index)
 {
@@ -94,11 +105,12 @@ bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTab
     writeLog(QStringLiteral("Goods data: %1.").arg(goodsTable));
 
     const QString source = componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "UploadGoods"));
-    QList<GoodsRecord *> rows;
+    // The rows of this portion join the list only when all of them are read;
+    // until then they are deleted on every way out, an exception's too.
+    OwnedRecords rows;
     GoodsTableError error;
-    if (!readGoodsTable(goodsTable, rows, error)) {
+    if (!readGoodsTable(goodsTable, rows.records, error)) {
         // Rows of earlier portions stay; this portion adds none.
-        qDeleteAll(rows);
         if (error.kind == GoodsTableError::NotWellFormed) {
             const QString column = QString::number(error.column);
             const QString line = QString::number(error.line);
@@ -113,7 +125,8 @@ bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTab
         }
         return false;
     }
-    goodsList.append(rows);
+    goodsList.append(rows.records);
+    rows.records.clear();
     writeLog(QStringLiteral("Total goods: %1").arg(goodsList.size()));
 
     GroupRecord allGoods;
@@ -124,10 +137,14 @@ bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTab
 
     bool result = true;
     if (stateText == QLatin1String("last") && currentScaleModel() == 0) {
+        // A failed catalogue is not sent again with the next one, nor one
+        // whose sending was given up half way.
+        OwnedRecords sent;
+        sent.records.swap(goodsList);
         // The transaction replaces records by number only; clearing first
         // drops goods the new catalogue no longer has.
         driver->clearGoodsAndGroups();
-        if (driver->uploadGoods(groups, goodsList)) {
+        if (driver->uploadGoods(groups, sent.records)) {
             writeLog(QStringLiteral("Upload success."));
         } else {
             const QString reason = driver->lastErrorText();
@@ -136,9 +153,6 @@ bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTab
                      componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Error update goods info (%1)")).arg(reason), uploadError);
             result = false;
         }
-        // A failed catalogue is not sent again with the next one.
-        qDeleteAll(goodsList);
-        goodsList.clear();
     }
     writeLog(QStringLiteral("<-- End %1.").arg(name));
     return result;

@@ -3,6 +3,7 @@
 
 #if !defined(_WIN32)
 
+#include "addin/guarded.h"
 #include "addin/libraryattach.h"
 #include "addin/libraryobjects.h"
 
@@ -36,16 +37,24 @@ void detachOnce()
 
 __attribute__((constructor)) void libraryLoaded()
 {
-    LibraryObjects::create();
-    const LibraryLocation location = locateLibrary();
-    libraryNotification(location.handle, ProcessAttach, 0, location.path);
+    try {
+        LibraryObjects::create();
+        const LibraryLocation location = locateLibrary();
+        libraryNotification(location.handle, ProcessAttach, 0, location.path);
+    } catch (...) {
+        logCaughtException("libraryLoaded");
+    }
     std::atexit(detachOnce);
 }
 
 __attribute__((destructor)) void libraryUnloaded()
 {
-    detachOnce();
-    LibraryObjects::destroy();
+    try {
+        detachOnce();
+        LibraryObjects::destroy();
+    } catch (...) {
+        logCaughtException("libraryUnloaded");
+    }
 }
 
 // The base address stands for the module handle, as it does on Windows.

@@ -2,6 +2,7 @@
 // library stays hidden.
 
 #include "addin/classfactory.h"
+#include "addin/guarded.h"
 
 #if defined(_WIN32)
 // Exported by the module definition file under these plain names.
@@ -13,23 +14,31 @@
 extern "C" {
 
 LUMARO_EXPORT const WCHAR_T *GetClassNames()
-{
+try {
     return classFactoryClassNames();
+} catch (...) {
+    return failedWith("GetClassNames", static_cast<const WCHAR_T *>(nullptr));
 }
 
 LUMARO_EXPORT long GetClassObject(const WCHAR_T *className, IComponentBase **slot)
-{
+try {
     return classFactoryGetClassObject(className, slot);
+} catch (...) {
+    return failedWith("GetClassObject", 0L);
 }
 
 LUMARO_EXPORT long DestroyObject(IComponentBase **slot)
-{
+try {
     return classFactoryDestroyObject(slot);
+} catch (...) {
+    return failedWith("DestroyObject", -1L);
 }
 
 LUMARO_EXPORT AppCapabilities SetPlatformCapabilities(const AppCapabilities capabilities)
-{
+try {
     return classFactorySetPlatformCapabilities(capabilities);
+} catch (...) {
+    return failedWith("SetPlatformCapabilities", eAppCapabilities1);
 }
 
 } // extern "C"

@@ -548,11 +548,16 @@ void TestBoundary::unloadWritesItsLines()
     QCOMPARE(platform().destroyObject(&component), 0L);
     session.markLog();
     session.unload();
+#if defined(_WIN32)
+    // Pinned at attach: freeing it leaves it in the process, and its detach
+    // comes only when the process ends.
+    QVERIFY(FakePlatform::isMapped(addinPath()));
+    QCOMPARE(session.newMessages(), QStringList());
+#else
+    // Nothing to save: every setting was written when it was set.
     QVERIFY(!FakePlatform::isMapped(addinPath()));
-    QCOMPARE(session.newMessages(), QStringList({QStringLiteral("Save settings to file %1").arg(session.settingsPath()),
-                                                 QStringLiteral("Bye..."),
-                                                 QStringLiteral("~MClassNameHolder()")}));
-    QVERIFY(QFileInfo::exists(session.settingsPath()));
+    QCOMPARE(session.newMessages(), QStringList({QStringLiteral("Bye..."), QStringLiteral("~MClassNameHolder()")}));
+#endif
     component = nullptr;
 }
 

@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -60,8 +62,18 @@ private slots:
     void missingFileGivesDefaults();
     void damagedValuesGiveZero();
     void unwritableFileFailsSave();
+    void onlyTheSetKeyIsWritten();
+    void sameValueLeavesTheFileAlone();
+    void failedWriteIsTriedAgain();
+    void failedWriteIsLogged();
 
 private:
+    static QVariant valueOf(M1CDriverSettings &settings, const QByteArray &getter, int type);
+    void writeFile(const QByteArray &text);
+    static QByteArray readFile();
+    QString copyOfFile();
+
+    int copies = 0;
     QTemporaryDir root;
     WCHAR_T ip[16] = WCHAR_T_LITERAL("192.168.0.158");
 };
@@ -128,7 +140,11 @@ void TestSettings::setByName()
     M1CDriverSettings settings;
     const int before = logMessageCount();
     QVERIFY(settings.setByName(name, &value));
-    QCOMPARE(logMessagesAfter(before), QStringList({QStringLiteral("Set setting value: %1").arg(name)}));
+    // Written at once: there is no file yet, so the value is new to it.
+    QCOMPARE(logMessagesAfter(before), QStringList({QStringLiteral("Set setting value: %1").arg(name),
+                                                    QStringLiteral("Save settings to file %1").arg(M1CDriverSettings::filePath())}));
+    M1CDriverSettings reloaded;
+    QVERIFY(reloaded.loadSettings());
 
     const QByteArray getter = name.at(0).toLower().toLatin1() + name.mid(1).toLatin1();
     QVariant got;
@@ -146,6 +162,119 @@ void TestSettings::setByName()
         got = result;
     }
     QCOMPARE(got, expected);
+    QCOMPARE(valueOf(reloaded, getter, expected.type()), expected);
+}
+
+QVariant TestSettings::valueOf(M1CDriverSettings &settings, const QByteArray &getter, int type)
+{
+    if (type == QVariant::String) {
+        QString result;
+        QMetaObject::invokeMethod(&settings, getter.constData(), Q_RETURN_ARG(QString, result));
+        return result;
+    }
+    if (type == QVariant::Bool) {
+        bool result = false;
+        QMetaObject::invokeMethod(&settings, getter.constData(), Q_RETURN_ARG(bool, result));
+        return result;
+    }
+    int result = -1;
+    QMetaObject::invokeMethod(&settings, getter.constData(), Q_RETURN_ARG(int, result));
+    return result;
+}
+
+void TestSettings::onlyTheSetKeyIsWritten()
+{
+    // What another process wrote meanwhile stays; this store's own, older
+    // values of the other keys do not go over it.
+    writeFile("[Main]\nScaleIP=10.0.0.9\nConnectLogin=cashier\n[LogMain]\nEnLog=true\n");
+    M1CDriverSettings settings;
+    tVariant port = makeVariant(VTYPE_I4);
+    port.lVal = 27706;
+    QVERIFY(settings.setByName(QStringLiteral("ScalePort"), &port));
+    QCOMPARE(settings.scaleIP(), QString());
+
+    QSettings file(copyOfFile(), QSettings::IniFormat);
+    QCOMPARE(file.value(QStringLiteral("Main/ScalePort")).toString(), QStringLiteral("27706"));
+    QCOMPARE(file.value(QStringLiteral("Main/ScaleIP")).toString(), QStringLiteral("10.0.0.9"));
+    QCOMPARE(file.value(QStringLiteral("Main/ConnectLogin")).toString(), QStringLiteral("cashier"));
+    QCOMPARE(file.value(QStringLiteral("LogMain/EnLog")).toString(), QStringLiteral("true"));
+    QVERIFY(!file.contains(QStringLiteral("Main/ScaleModel")));
+}
+
+void TestSettings::sameValueLeavesTheFileAlone()
+{
+    writeFile("[Main]\nScalePort=27706\n");
+    const QByteArray before = readFile();
+    M1CDriverSettings settings;
+    tVariant port = makeVariant(VTYPE_I4);
+    port.lVal = 27706;
+    const int lines = logMessageCount();
+    QVERIFY(settings.setByName(QStringLiteral("ScalePort"), &port));
+    QCOMPARE(logMessagesAfter(lines), QStringList({QStringLiteral("Set setting value: ScalePort")}));
+    QCOMPARE(readFile(), before);
+    QCOMPARE(settings.scalePort(), 27706);
+}
+
+void TestSettings::failedWriteIsTriedAgain()
+{
+    // A folder in the file's place refuses the first writes; it goes while
+    // they are tried again.
+    QVERIFY(QDir().mkpath(M1CDriverSettings::filePath()));
+    std::thread remover([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        QDir(M1CDriverSettings::filePath()).removeRecursively();
+    });
+    M1CDriverSettings settings;
+    WCHAR_T address[] = WCHAR_T_LITERAL("10.0.0.7");
+    tVariant value = makeVariant(VTYPE_PWSTR);
+    value.pwstrVal = address;
+    const int lines = logMessageCount();
+    QVERIFY(settings.setByName(QStringLiteral("ScaleIP"), &value));
+    remover.join();
+    QCOMPARE(logMessagesAfter(lines), QStringList({QStringLiteral("Set setting value: ScaleIP"),
+                                                   QStringLiteral("Save settings to file %1").arg(M1CDriverSettings::filePath())}));
+    QSettings file(copyOfFile(), QSettings::IniFormat);
+    QCOMPARE(file.value(QStringLiteral("Main/ScaleIP")).toString(), QStringLiteral("10.0.0.7"));
+}
+
+void TestSettings::failedWriteIsLogged()
+{
+    // Refused every time: the value holds for this process, the log says
+    // the file did not get it, and no save is reported.
+    QVERIFY(QDir().mkpath(M1CDriverSettings::filePath()));
+    M1CDriverSettings settings;
+    tVariant port = makeVariant(VTYPE_I4);
+    port.lVal = 5;
+    const int lines = logMessageCount();
+    QVERIFY(settings.setByName(QStringLiteral("ScalePort"), &port));
+    QCOMPARE(settings.scalePort(), 5);
+    QCOMPARE(logMessagesAfter(lines), QStringList({QStringLiteral("Set setting value: ScalePort"),
+                                                   QStringLiteral("Error save settings to file %1").arg(M1CDriverSettings::filePath())}));
+    QDir(M1CDriverSettings::filePath()).removeRecursively();
+}
+
+void TestSettings::writeFile(const QByteArray &text)
+{
+    QDir().mkpath(QFileInfo(M1CDriverSettings::filePath()).absolutePath());
+    QFile file(M1CDriverSettings::filePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+QByteArray TestSettings::readFile()
+{
+    QFile file(M1CDriverSettings::filePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Read from a copy: QSettings would answer for the file itself from its
+// process-wide cache, with what this process wrote rather than what is kept.
+QString TestSettings::copyOfFile()
+{
+    const QString copy = root.filePath(QStringLiteral("copy-%1.ini").arg(++copies));
+    QFile::remove(copy);
+    QFile::copy(M1CDriverSettings::filePath(), copy);
+    return copy;
 }
 
 void TestSettings::unknownNames_data()
