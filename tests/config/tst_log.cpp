@@ -21,6 +21,9 @@ private slots:
     void lineFormat();
     void cyrillicInTheLocalCodePage();
     void unwritableLogIsSilent();
+    void rollsOverPastTheSize();
+    void rolloverSizeFromEnvironment_data();
+    void rolloverSizeFromEnvironment();
     void root_data();
     void root();
 
@@ -112,6 +115,74 @@ void TestLog::unwritableLogIsSilent()
     writeLog(QStringLiteral("lost too"));
     QVERIFY(!QFileInfo::exists(plain.fileName() + QStringLiteral("/root")));
     qputenv("VXDRIVER_ROOT", saved);
+}
+
+void TestLog::rollsOverPastTheSize()
+{
+    const QByteArray saved = qgetenv("VXDRIVER_ROOT");
+    QTemporaryDir rolling;
+    qputenv("VXDRIVER_ROOT", QFile::encodeName(rolling.path()));
+    const QString older = logFilePath() + QStringLiteral(".1");
+    setLogRolloverSize(1000);
+
+    // Lines go on into the file until it has reached the size...
+    int lines = 0;
+    while (QFileInfo(logFilePath()).size() < 1000)
+        writeLog(QStringLiteral("line %1").arg(++lines));
+    QVERIFY(!QFileInfo::exists(older));
+    QFile full(logFilePath());
+    QVERIFY(full.open(QIODevice::ReadOnly));
+    const QByteArray first = full.readAll();
+    full.close();
+
+    // ...and the next one starts a new file, the full one put aside whole.
+    writeLog(QStringLiteral("after"));
+    QFile aside(older);
+    QVERIFY(aside.open(QIODevice::ReadOnly));
+    QCOMPARE(aside.readAll(), first);
+    aside.close();
+    QFile fresh(logFilePath());
+    QVERIFY(fresh.open(QIODevice::ReadOnly));
+    const QByteArray newer = fresh.readAll();
+    fresh.close();
+    QVERIFY2(newer.endsWith(": after\n") && newer.count('\n') == 1, newer.constData());
+
+    // Full again: the older file is replaced, only two are ever kept.
+    while (QFileInfo(logFilePath()).size() < 1000)
+        writeLog(QStringLiteral("more %1").arg(++lines));
+    writeLog(QStringLiteral("last"));
+    QVERIFY(aside.open(QIODevice::ReadOnly));
+    QVERIFY(aside.readAll().startsWith(newer));
+    QCOMPARE(QDir(QFileInfo(logFilePath()).absolutePath()).entryList(QDir::Files).size(), 2);
+
+    setLogRolloverSize(0);
+    QCOMPARE(logRolloverSize(), defaultLogRolloverSize);
+    qputenv("VXDRIVER_ROOT", saved);
+}
+
+void TestLog::rolloverSizeFromEnvironment_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("unset") << QByteArray() << defaultLogRolloverSize;
+    QTest::newRow("bytes") << QByteArray("65536") << qint64(65536);
+    QTest::newRow("spaces") << QByteArray(" 4096 ") << qint64(4096);
+    QTest::newRow("zero") << QByteArray("0") << defaultLogRolloverSize;
+    QTest::newRow("negative") << QByteArray("-1") << defaultLogRolloverSize;
+    QTest::newRow("not a number") << QByteArray("64M") << defaultLogRolloverSize;
+}
+
+void TestLog::rolloverSizeFromEnvironment()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(qint64, size);
+    if (variable.isNull())
+        qunsetenv("VXDRIVER_LOG_LIMIT");
+    else
+        qputenv("VXDRIVER_LOG_LIMIT", variable);
+    QCOMPARE(logRolloverSizeFromEnvironment(), size);
+    qunsetenv("VXDRIVER_LOG_LIMIT");
+    QCOMPARE(defaultLogRolloverSize, qint64(64) * 1024 * 1024);
 }
 
 void TestLog::root_data()

@@ -1,0 +1,124 @@
+// ctest-timeout: 300
+// A host that ends while another of its threads is inside the add-in. On
+// Windows the system kills that thread first, wherever it is (inside a lock,
+// say), and only then tells the add-in that the process is detaching: the
+// add-in must take no lock there and wait for nothing, or the process never
+// ends. Each round is a child process that ends so while a second thread
+// calls without pause.
+#include "helper_addinsession.h"
+#include "helper_childhost.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+enum Method { GetVersion = 0, SetParameter = 3, DoAdditionalAction = 9 };
+
+// Left alive on purpose, as such a host leaves them.
+FakePlatform *hostPlatform = nullptr;
+std::atomic<long> callsMade{0};
+
+// The child: a thread calls the add-in for ever (its log and its settings
+// file both), and the main thread ends the process once it is well under way.
+int childMain(const QStringList &arguments)
+{
+    const QString how = arguments.value(0);
+    const int delayMs = arguments.value(1).toInt();
+    hostPlatform = new FakePlatform;
+    IComponentBase *component = loadHostedComponent(*hostPlatform);
+    if (!component)
+        return 3;
+    std::thread caller([component] {
+        for (int i = 0;; ++i) {
+            VariantArray version(0);
+            callMethod(*hostPlatform, component, GetVersion, version);
+            setParameter(*hostPlatform, component, QStringLiteral("ScalePort"), 27000 + i % 1000);
+            VariantArray action(1);
+            action.setString(0, QStringLiteral("ShowLog"));
+            callMethod(*hostPlatform, component, DoAdditionalAction, action);
+            ++callsMade;
+        }
+    });
+    caller.detach();
+    while (callsMade < 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    if (how == QLatin1String("exit"))
+        std::exit(0);
+    return 0;
+}
+
+} // namespace
+
+class TestExitWhileCalling : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void processEndsPromptly_data();
+    void processEndsPromptly();
+};
+
+void TestExitWhileCalling::initTestCase()
+{
+#if !defined(_WIN32)
+    QSKIP("Only Windows kills the other threads before the library hears that the process ends");
+#endif
+}
+
+void TestExitWhileCalling::processEndsPromptly_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("delayMs");
+    // Enough rounds that a lock taken at the end is met held in most of them.
+    for (int round = 0; round < 6; ++round) {
+        const int delay = 20 + 37 * round;
+        QTest::addRow("exit() after %d ms", delay) << "exit" << delay;
+        QTest::addRow("return from main after %d ms", delay + 11) << "return" << delay + 11;
+    }
+}
+
+void TestExitWhileCalling::processEndsPromptly()
+{
+    QFETCH(QString, how);
+    QFETCH(int, delayMs);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QProcess host;
+    host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    startChildHost(host, root.path(), {how, QString::number(delayMs)});
+    QVERIFY2(host.waitForStarted(30000), qPrintable(host.errorString()));
+    // Starting takes a second or two under Wine; ending takes no time.
+    QVERIFY2(childEndsWithin(host, 15000), "the process did not end");
+    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(host.exitCode(), 0);
+
+    // The calls ran, and the farewell line was written at the end.
+    QFile log(root.filePath(QStringLiteral("Log/Lumaro1CDriverNative.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY(text.contains("eGetVersion: 1.0.1.6"));
+    QVERIFY2(text.endsWith(": Bye...\n"), text.right(200).constData());
+}
+
+int main(int argc, char *argv[])
+{
+    // The host has no application object of its own: the add-in makes it.
+    const QStringList child = childHostArguments(argc, argv);
+    if (!child.isEmpty())
+        return childMain(child);
+    QCoreApplication app(argc, argv);
+    TestExitWhileCalling test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_exitwhilecalling.moc"
