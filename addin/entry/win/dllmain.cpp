@@ -41,12 +41,11 @@ QString modulePath(HINSTANCE module)
 // such a thread ends, and would run into unmapped memory once the host had
 // freed us. So the module stays mapped until the process ends; a host that
 // frees and loads it again gets the one already there.
-void pinModule(HINSTANCE module)
+void pinModule()
 {
     HMODULE pinned = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCWSTR>(&pinModule), &pinned);
-    Q_UNUSED(module);
 }
 
 // At process termination neither the heap nor Qt may be used (another
@@ -128,7 +127,7 @@ void writeLineAtTermination(const char *message)
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
 try {
     if (reason == DLL_PROCESS_ATTACH) {
-        pinModule(module);
+        pinModule();
         LibraryObjects::create();
     }
     if (reason == DLL_PROCESS_DETACH && reserved) {
