@@ -32,15 +32,43 @@ NativePath nativePath(const QString &path)
     return QDir::toNativeSeparators(path).toStdWString();
 }
 
-// Appending only: the system then writes every piece at the end as it is at
-// that moment. Read, write and delete are shared, so that other processes
-// append at the same time and one of them may rename the file.
+// Appending only (no FILE_WRITE_DATA): the system then writes every piece at
+// the end as it is at that moment. Read, write and delete are shared, so
+// that other processes append at the same time and one of them may rename
+// the file. Reading is asked for only because a byte-range lock needs it.
 HANDLE openForAppend(const NativePath &path)
 {
-    return CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+    return CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
+
+// Writers also take turns by a lock on one byte far past any end the file
+// will reach, where no reader or writer ever goes: not every implementation
+// of append-only handles finds the end and writes there in one step (Wine
+// does not). The system drops the lock with the handle, a dead process's too.
+class AppendTurn
+{
+public:
+    explicit AppendTurn(HANDLE file) : m_file(file)
+    {
+        m_overlapped.OffsetHigh = lockOffsetHigh;
+        m_locked = LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &m_overlapped);
+    }
+    ~AppendTurn()
+    {
+        if (m_locked)
+            UnlockFileEx(m_file, 0, 1, 0, &m_overlapped);
+    }
+    AppendTurn(const AppendTurn &) = delete;
+    AppendTurn &operator=(const AppendTurn &) = delete;
+
+private:
+    static const DWORD lockOffsetHigh = 0x40000000;
+    HANDLE m_file;
+    OVERLAPPED m_overlapped = {};
+    BOOL m_locked = FALSE;
+};
 
 class Appender
 {
@@ -72,6 +100,7 @@ public:
 
     bool write(const char *data, qint64 size)
     {
+        const AppendTurn turn(m_handle);
         while (size > 0) {
             const DWORD piece = DWORD(qMin<qint64>(size, std::numeric_limits<DWORD>::max() / 2));
             DWORD written = 0;

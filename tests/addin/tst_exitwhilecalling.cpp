@@ -102,12 +102,13 @@ void TestExitWhileCalling::processEndsPromptly()
     QCOMPARE(host.exitStatus(), QProcess::NormalExit);
     QCOMPARE(host.exitCode(), 0);
 
-    // The calls ran, and the farewell line was written at the end.
+    // The calls ran, and the thread that was stopped left no line half written.
     QFile log(root.filePath(QStringLiteral("Log/Lumaro1CDriverNative.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QByteArray text = log.readAll();
     QVERIFY(text.contains("eGetVersion: 1.0.1.6"));
-    QVERIFY2(text.endsWith(": Bye...\n"), text.right(200).constData());
+    QVERIFY2(text.endsWith('\n'), text.right(200).constData());
+    QVERIFY(!text.contains("Bye..."));
 }
 
 int main(int argc, char *argv[])

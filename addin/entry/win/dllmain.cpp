@@ -5,14 +5,9 @@
 #include "addin/guarded.h"
 #include "addin/libraryattach.h"
 #include "addin/libraryobjects.h"
-#include "config/vxlog.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QString>
 
-#include <algorithm>
-#include <string>
 #include <vector>
 
 #include <windows.h>
@@ -48,80 +43,6 @@ void pinModule()
                        reinterpret_cast<LPCWSTR>(&pinModule), &pinned);
 }
 
-// At process termination neither the heap nor Qt may be used (another
-// thread may have died inside either): the farewell line is written with
-// the system's calls alone, to the log named at attach, with the local time
-// by the offset from UTC that held then.
-wchar_t terminationLogPath[4096];
-qint64 terminationUtcOffsetSeconds = 0;
-
-void rememberLogForTermination()
-{
-    const std::wstring path = QDir::toNativeSeparators(logFilePath()).toStdWString();
-    if (path.size() >= sizeof(terminationLogPath) / sizeof(terminationLogPath[0]))
-        return;
-    std::copy(path.begin(), path.end(), terminationLogPath);
-    terminationLogPath[path.size()] = L'\0';
-    terminationUtcOffsetSeconds = QDateTime::currentDateTime().offsetFromUtc();
-}
-
-char *putDigits(char *out, unsigned value, int digits)
-{
-    for (int i = digits - 1; i >= 0; --i) {
-        out[i] = char('0' + value % 10);
-        value /= 10;
-    }
-    return out + digits;
-}
-
-void writeLineAtTermination(const char *message)
-{
-    if (!terminationLogPath[0])
-        return;
-    FILETIME now = {};
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = now.dwLowDateTime;
-    ticks.HighPart = now.dwHighDateTime;
-    ticks.QuadPart += ULONGLONG(terminationUtcOffsetSeconds * 10000000);
-    now.dwLowDateTime = ticks.LowPart;
-    now.dwHighDateTime = ticks.HighPart;
-    SYSTEMTIME local = {};
-    if (!FileTimeToSystemTime(&now, &local))
-        return;
-
-    // "dd-MM-yyyy hh:mm:ss.zzz: message\n", as every other line.
-    char line[256];
-    char *out = line;
-    out = putDigits(out, local.wDay, 2);
-    *out++ = '-';
-    out = putDigits(out, local.wMonth, 2);
-    *out++ = '-';
-    out = putDigits(out, local.wYear, 4);
-    *out++ = ' ';
-    out = putDigits(out, local.wHour, 2);
-    *out++ = ':';
-    out = putDigits(out, local.wMinute, 2);
-    *out++ = ':';
-    out = putDigits(out, local.wSecond, 2);
-    *out++ = '.';
-    out = putDigits(out, local.wMilliseconds, 3);
-    *out++ = ':';
-    *out++ = ' ';
-    for (const char *c = message; *c && out < line + sizeof(line) - 1; ++c)
-        *out++ = *c;
-    *out++ = '\n';
-
-    HANDLE file = CreateFileW(terminationLogPath, FILE_APPEND_DATA | SYNCHRONIZE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(file, line, DWORD(out - line), &written, nullptr);
-    CloseHandle(file);
-}
-
 } // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
@@ -132,18 +53,16 @@ try {
     }
     if (reason == DLL_PROCESS_DETACH && reserved) {
         // The process is ending. Its other threads are gone already, one of
-        // them perhaps inside a lock of ours or of Qt's, which nobody will
-        // release: take none, wait for nothing, tear nothing down. What must
-        // outlive the process, the settings, was written when it was set.
-        writeLineAtTermination("Bye...");
+        // them perhaps inside a lock of ours or of Qt's, or inside the heap,
+        // which nobody will release: take none, wait for nothing, tear
+        // nothing down, write nothing. What must outlive the process, the
+        // settings, was written when it was set.
         return TRUE;
     }
 
     const QString path = reason == DLL_PROCESS_ATTACH ? modulePath(module) : QString();
     libraryNotification(reinterpret_cast<quintptr>(module), reason, reinterpret_cast<quintptr>(reserved), path);
 
-    if (reason == DLL_PROCESS_ATTACH)
-        rememberLogForTermination();
     if (reason == DLL_PROCESS_DETACH)
         LibraryObjects::destroy();
     return TRUE;
@@ -151,5 +70,22 @@ try {
     logCaughtException("DllMain");
     return TRUE;
 }
+
+#if defined(__MINGW32__)
+// The runtime's own entry point, which calls DllMain.
+extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE module, DWORD reason, LPVOID reserved);
+
+// The library's entry point (the linker is told so). At process termination
+// the runtime would go on from DllMain to run the destructors of every
+// global object, Qt's among them: freeing memory, taking Qt's locks. None of
+// that is needed when the process is ending, and any of it could wait for
+// ever on a thread that is gone; so then DllMain alone runs.
+extern "C" BOOL WINAPI LumaroDllEntry(HANDLE module, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_DETACH && reserved)
+        return DllMain(static_cast<HINSTANCE>(module), reason, reserved);
+    return DllMainCRTStartup(module, reason, reserved);
+}
+#endif
 
 #endif
