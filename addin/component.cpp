@@ -65,6 +65,17 @@ Lumaro1CDriverNative::~Lumaro1CDriverNative()
     openScales.clear();
 }
 
+#if defined(_WIN32) && defined(__GNUC__)
+void *Lumaro1CDriverNative::scalarDeletingDestructor(unsigned int flags)
+{
+    if (flags & 1)
+        delete this;
+    else
+        this->~Lumaro1CDriverNative();
+    return this;
+}
+#endif
+
 bool Lumaro1CDriverNative::Init(void *platformConnection)
 try {
     TraceScope trace(traceName("Init"));

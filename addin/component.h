@@ -21,6 +21,12 @@ public:
     Lumaro1CDriverNative();
     ~Lumaro1CDriverNative();
 
+#if defined(_WIN32) && defined(__GNUC__)
+    // Slot 0 of every interface table: what a host built by MSVC calls to
+    // delete the component through any of its interface pointers.
+    void *NATIVE_THISCALL scalarDeletingDestructor(unsigned int flags) override;
+#endif
+
     // IInitDoneBase
     bool ADDIN_API Init(void *connection) override;
     bool ADDIN_API setMemManager(void *memoryManager) override;

@@ -8,6 +8,24 @@
 # from LANG, so that texts are English unless a test asks for another.
 
 WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+# The 32-bit loader (Debian's wine32:i386), for the i686 build: it runs its
+# programs in the same prefix.
+WINE32=/usr/lib/wine/wine
+
+# Whether 32-bit Windows programs can run here; if not, why, in
+# $LUMARO_WINE32_MISSING. qemu's user mode, where registered for 32-bit x86
+# programs, takes them before the kernel's own loader, and Wine hangs there.
+lumaro_wine32_usable() {
+    LUMARO_WINE32_MISSING=
+    if [ ! -x "$WINE32" ]; then
+        LUMARO_WINE32_MISSING="32-bit Wine (wine32:i386) is not installed"
+    elif grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+        LUMARO_WINE32_MISSING="32-bit x86 programs run here only through qemu's user mode, under which Wine hangs"
+    elif ! "$WINE32" --version >/dev/null 2>&1; then
+        LUMARO_WINE32_MISSING="this machine's kernel does not run 32-bit x86 programs"
+    fi
+    [ -z "$LUMARO_WINE32_MISSING" ]
+}
 export WINEPREFIX=${LUMARO_WINEPREFIX:-$HOME/.cache/lumaro-wine}
 export WINEDEBUG=-all
 # No Mono or Gecko installers: nothing here uses .NET or HTML.
@@ -28,10 +46,19 @@ if [ ! -f "$WINEPREFIX/.lumaro-ready" ]; then
     # debugger, as no console window is attached.
     "$WINE64" reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f >/dev/null 2>&1
     touch "$WINEPREFIX/.lumaro-ready"
+    lumaro_wine32_usable && touch "$WINEPREFIX/.lumaro-ready32"
     # The server that made the prefix ends with its last program: stopped
     # here, for the persistent one below.
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
+fi
+
+# A prefix made before 32-bit Wine was there lacks its 32-bit half.
+if [ ! -f "$WINEPREFIX/.lumaro-ready32" ] && lumaro_wine32_usable; then
+    echo "Adding 32-bit Windows to the Wine prefix $WINEPREFIX"
+    "$WINE64" wineboot -u >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    touch "$WINEPREFIX/.lumaro-ready32"
 fi
 
 # Status 2 when one runs already (this file sourced twice).

@@ -25,16 +25,24 @@ typedef char16_t WCHAR_T;
 #endif
 
 // MSVC gives a virtual destructor one vtable slot, GCC gives it two. For GCC
-// on Windows a plain virtual function takes the destructor's place, so that
-// the slots after it land where the platform expects them. Such objects are
-// deleted through their own type, never through an interface pointer.
+// on Windows the one slot is declared as what MSVC puts there, its scalar
+// deleting destructor: __thiscall on 32-bit (the callee pops its argument),
+// destroys the object and frees it when bit 0 of the flags is set. A host
+// built by MSVC that deletes through an interface pointer calls it; a class
+// that the platform may delete overrides it, the others keep this one,
+// which does nothing.
 #if defined(_WIN32) && defined(__GNUC__)
-#define NATIVE_INTERFACE_DESTRUCTOR(Name) \
-    virtual void destructorSlot() {}      \
-                                          \
-protected:                                \
-    ~Name() {}                            \
-                                          \
+#if defined(_WIN64)
+#define NATIVE_THISCALL
+#else
+#define NATIVE_THISCALL __attribute__((thiscall))
+#endif
+#define NATIVE_INTERFACE_DESTRUCTOR(Name)                                               \
+    virtual void *NATIVE_THISCALL scalarDeletingDestructor(unsigned int) { return this; } \
+                                                                                        \
+protected:                                                                              \
+    ~Name() {}                                                                          \
+                                                                                        \
 public:
 #else
 #define NATIVE_INTERFACE_DESTRUCTOR(Name) \

@@ -280,6 +280,8 @@ void TestHostileTables::hugeAttribute_data()
 void TestHostileTables::hugeAttribute()
 {
     QFETCH(bool, closed);
+    if (sizeof(void *) < 8)
+        QSKIP("100 Mi characters, held by the platform's side and copied by the add-in, do not fit a 32-bit address space");
     // Built once: 100 Mi characters of one attribute value.
     static QString open;
     if (open.isEmpty()) {

@@ -61,7 +61,11 @@ void TestMsvcHost::addInUnderMicrosoftLayout()
     const QList<QPair<QByteArray, int>> voidSlots = {
         {"--> Begin Lumaro1CDriverNative::SetLocale.", 1},
         {"--> Begin Lumaro1CDriverNative::SetUserInterfaceLanguageCode.", 1},
-        {"--> Begin Lumaro1CDriverNative::Done.", 2},
+        {"--> Begin Lumaro1CDriverNative::Done.", 6},
+        // Two components ended by DestroyObject, four by `delete` through
+        // each of their interfaces.
+        {"--> Begin Lumaro1CDriverNative::~Lumaro1CDriverNative.", 6},
+        {"DestroyObject() <", 4},
     };
     for (const auto &slot : voidSlots)
         QVERIFY2(text.count(slot.first) == slot.second, slot.first.constData());

@@ -667,6 +667,59 @@ void checkLocale(IComponentBase *c)
     check.equal(c->GetNMethods(), methodCount, "GetNMethods afterwards");
 }
 
+// ---- deletion through an interface pointer ---------------------------------
+
+// The stack pointer as it stands in the caller.
+#if defined(_M_IX86)
+#define READ_STACK_POINTER(into) __asm__ volatile("movl %%esp, %0" : "=r"(into))
+#else
+#define READ_STACK_POINTER(into) __asm__ volatile("movq %%rsp, %0" : "=r"(into))
+#endif
+
+// `delete` of an interface pointer calls slot 0 of that interface's table,
+// the scalar deleting destructor, with flags 1: the component must destroy
+// and free itself and, on 32-bit, pop its argument as __thiscall does.
+template<typename Interface>
+__declspec(noinline) bool deleteKeepsStack(Interface *pointer)
+{
+    void *before = nullptr;
+    void *after = nullptr;
+    READ_STACK_POINTER(before);
+    delete pointer;
+    READ_STACK_POINTER(after);
+    return before == after;
+}
+
+void checkDeletion(const Exports &exports, HostMemory &memory, HostConnection &connection)
+{
+    const char *const names[] = {"delete IComponentBase*", "delete ILanguageExtenderBase*", "delete LocaleBase*",
+                                 "delete UserLanguageBase*"};
+    for (int base = 0; base < 4; ++base) {
+        IComponentBase *c = createComponent(exports, memory, connection, "GetClassObject, setMemManager, Init");
+        if (!c)
+            continue;
+        c->Done();
+        Check check(names[base]);
+        char *object = reinterpret_cast<char *>(c);
+        bool kept = false;
+        switch (base) {
+        case 0:
+            kept = deleteKeepsStack(c);
+            break;
+        case 1:
+            kept = deleteKeepsStack(static_cast<ILanguageExtenderBase *>(c));
+            break;
+        case 2:
+            kept = deleteKeepsStack(static_cast<LocaleBase *>(c));
+            break;
+        default:
+            kept = deleteKeepsStack(reinterpret_cast<UserLanguageBase *>(object + 3 * sizeof(void *)));
+            break;
+        }
+        check.expect(kept, "stack pointer moved across the call");
+    }
+}
+
 // ---- the equipment methods -------------------------------------------------
 
 bool call(IComponentBase *c, long number, tVariant &result, tVariant *params, long count)
@@ -887,6 +940,9 @@ int run()
         c->Done();
         destroyComponent(exports, c);
     }
+
+    note("deletion through each interface's slot 0");
+    checkDeletion(exports, memory, connection);
 
     note("equipment methods");
     if (IComponentBase *c = createComponent(exports, memory, connection, "GetClassObject, setMemManager, Init")) {
