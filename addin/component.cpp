@@ -67,12 +67,14 @@ Lumaro1CDriverNative::~Lumaro1CDriverNative()
 
 #if defined(_WIN32) && defined(__GNUC__)
 void *Lumaro1CDriverNative::scalarDeletingDestructor(unsigned int flags)
-{
+try {
     if (flags & 1)
         delete this;
     else
         this->~Lumaro1CDriverNative();
     return this;
+} catch (...) {
+    return failedWith("Lumaro1CDriverNative::scalarDeletingDestructor", static_cast<void *>(this));
 }
 #endif
 

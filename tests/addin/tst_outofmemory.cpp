@@ -105,6 +105,7 @@ void TestOutOfMemory::oversizedPortionFailsAndTheComponentGoesOn()
     QCOMPARE(errors.first().source, QStringLiteral("UploadGoods"));
     QCOMPARE(errors.first().number, 4L);
     const QStringList lines = session.newMessages();
+    qInfo("the platform was told: %s", qPrintable(errors.first().description));
     if (wide || errors.first().description == QLatin1String("Not enough memory")) {
         QCOMPARE(errors.first().description, QStringLiteral("Not enough memory"));
         QVERIFY2(lines.contains(QStringLiteral("Error: exception in Lumaro1CDriverNative::CallAsFunc: not enough memory.")),
