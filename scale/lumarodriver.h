@@ -126,6 +126,9 @@ protected:
     bool measureTimeouts = false;
     QString storedPassword1;
     QString storedPassword2;
+    // Linux receives on a blocking descriptor, one system call per answer;
+    // false takes the non-blocking path that Windows always takes.
+    bool receiveBlocking = true;
 
 private:
     enum class Arrival { None, Bytes, Ended };

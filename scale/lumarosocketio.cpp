@@ -147,7 +147,7 @@ void LumaroDriver::adoptDescriptor()
     receiveBuffer.reserve(2 * receiveChunk);
 #if !defined(Q_OS_WIN)
     const int fd = int(socket->socketDescriptor());
-    const int flags = fd < 0 ? -1 : ::fcntl(fd, F_GETFL);
+    const int flags = fd < 0 || !receiveBlocking ? -1 : ::fcntl(fd, F_GETFL);
     if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
         descriptorBlocks = true;
 #endif
@@ -219,6 +219,11 @@ bool LumaroDriver::receiveBytes(int waitMs)
             if (ready == 0)
                 return false;
             if (ready < 0 && lastFailure() != Failure::Interrupted)
+                return false;
+            // Windows rounds a wait up to its clock's tick (a 30 ms wait
+            // lasts up to 47 ms): bytes that came after the bound came too
+            // late, as they do where the wait is exact, and stay unread.
+            if (deadline.hasExpired())
                 return false;
         } else if (!limitReceiveWait(qintptr(fd), left)) {
             return false;
