@@ -220,11 +220,6 @@ bool LumaroDriver::receiveBytes(int waitMs)
                 return false;
             if (ready < 0 && lastFailure() != Failure::Interrupted)
                 return false;
-            // Windows rounds a wait up to its clock's tick (a 30 ms wait
-            // lasts up to 47 ms): bytes that came after the bound came too
-            // late, as they do where the wait is exact, and stay unread.
-            if (deadline.hasExpired())
-                return false;
         } else if (!limitReceiveWait(qintptr(fd), left)) {
             return false;
         }
