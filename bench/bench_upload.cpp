@@ -3,7 +3,10 @@
 // over a plain blocking socket to the same responder. Both wait for every
 // answer, so the difference is what the driver itself spends per request.
 //
-//   bench_upload [--items N] [--runs N]
+//   bench_upload [--items N] [--runs N] [--save-requests FILE]
+//
+// --save-requests writes the requests of the first driver run, one a line,
+// to compare the bytes of two builds of the driver.
 
 #include "bench_upload_client.h"
 #include "bench_upload_responder.h"
@@ -160,6 +163,16 @@ int main(int argc, char **argv)
     if (long(requests.size()) != expectedRequests || responder.lastAnswered() != expectedRequests) {
         std::fprintf(stderr, "recorded %zu requests, expected %ld\n", requests.size(), expectedRequests);
         return 1;
+    }
+    const int saveAt = arguments.indexOf(QStringLiteral("--save-requests"));
+    if (saveAt > 0 && saveAt + 1 < arguments.size()) {
+        QFile saved(arguments.at(saveAt + 1));
+        if (!saved.open(QIODevice::WriteOnly))
+            return 1;
+        for (const BlockingClient::Request &request : requests) {
+            saved.write(request.bytes.data(), qint64(request.bytes.size()));
+            saved.write("\n", 1);
+        }
     }
     size_t requestBytes = 0;
     for (const BlockingClient::Request &request : requests)

@@ -2,10 +2,13 @@
 // text must read again as the same value, with the writer's known losses
 // only; no proper cut of a written object, array or string may read as a
 // whole document, since the transport takes the first text that reads as
-// the complete answer.
+// the complete answer. An answer that the transport's quick reader takes
+// must be judged by it as MJson and the envelope helper judge it.
 #include "fuzzsupport.h"
 
 #include "json/mjson.h"
+#include "scale/mvxprotocolsimpleprepare.h"
+#include "scale/quickanswer.h"
 
 #include <QDebug>
 #include <QStringList>
@@ -174,6 +177,29 @@ bool sameValue(const QVariant &original, const QVariant &read, QString &where)
 }
 
 // Cutting points spread over the text, all of them for a short one.
+// The transport reads an answer up to its first zero byte.
+void checkQuickAnswer(const QByteArray &input)
+{
+    QuickAnswer quick;
+    if (!quick.read(input))
+        return;
+    const int end = input.indexOf('\0');
+    bool read = false;
+    const QVariantMap answer = MJson::parse(fuzzText(input.left(end < 0 ? input.size() : end)), read).toMap();
+    FUZZ_CHECK(read, fuzzText(input));
+    static const MVxProtocolSimplePrepare protocol;
+    const int id = answer.value(QStringLiteral("id")).toInt();
+    for (const int candidate : {id, id + 1, 1}) {
+        for (const char *response : {"Ok", "ConnectOk"}) {
+            for (const int code : {0, 3}) {
+                FUZZ_CHECK(quick.isExpected(candidate, QLatin1String(response), code)
+                               == protocol.isExpectedResponse(answer, candidate, QLatin1String(response), code),
+                           fuzzText(input));
+            }
+        }
+    }
+}
+
 QList<int> cutPoints(int size)
 {
     QList<int> cuts;
@@ -194,6 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     prepareFuzzProcess();
     const QByteArray input = fuzzBytes(data, size);
+    checkQuickAnswer(input);
 
     bool read = false;
     const QVariant value = MJson::parse(fuzzText(input), read);

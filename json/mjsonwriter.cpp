@@ -19,6 +19,21 @@ MJsonWriter::MJsonWriter()
     m_out.reserve(512);
 }
 
+void MJsonWriter::reset()
+{
+    // The room reserved above survives a resize to nothing.
+    m_out.resize(0);
+    m_first = true;
+}
+
+QByteArray MJsonWriter::takePiece()
+{
+    QByteArray piece = m_out;
+    m_out = QByteArray();
+    m_out.reserve(512);
+    return piece;
+}
+
 void MJsonWriter::beginObject()
 {
     m_out.append("{ ", 2);

@@ -13,6 +13,13 @@ public:
     MJsonWriter();
 
     QByteArray result() const { return m_out; }
+    // The bytes so far, without a copy that would make the next reset()
+    // allocate again.
+    const QByteArray &bytes() const { return m_out; }
+    // Starts over, keeping the buffer's room.
+    void reset();
+    // Hands over the text so far and goes on where it left off.
+    QByteArray takePiece();
 
     // False for a value the protocol cannot carry (NaN, infinity, or a type
     // with no conversion); the result is then to be discarded.
@@ -22,6 +29,13 @@ public:
     // The member's key; its value is written next.
     void key(const QString &name);
     void endObject();
+
+    // What write() writes for a QVariant of these types.
+    void writeInteger(qlonglong value) { writeSigned(value); }
+    void writeString(const QString &text) { writeQuoted(text); }
+    bool writeNumber(double value) { return writeDouble(value); }
+    // Text written as it stands: pieces of requests written before.
+    void writeRaw(const QByteArray &text) { m_out.append(text); }
 
 private:
     bool writeList(const QVariantList &list);

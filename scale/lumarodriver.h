@@ -5,6 +5,7 @@
 #include "scale/vxscaledriver.h"
 
 #include <QByteArray>
+#include <QLatin1String>
 #include <QList>
 #include <QString>
 #include <QVariantMap>
@@ -12,6 +13,7 @@
 class GoodsRecord;
 class GroupRecord;
 class MVxProtocolSimplePrepare;
+class QuickAnswer;
 class RequestFields;
 class QTcpSocket;
 class QThread;
@@ -124,6 +126,9 @@ protected:
     bool measureTimeouts = false;
     QString storedPassword1;
     QString storedPassword2;
+    // Linux receives on a blocking descriptor, one system call per answer;
+    // false takes the non-blocking path that Windows always takes.
+    bool receiveBlocking = true;
 
 private:
     enum class Arrival { None, Bytes, Ended };
@@ -141,15 +146,19 @@ private:
     void keepSocketBuffer();
     void takeUnreadBytes(QByteArray &buffer);
     void adoptDescriptor();
-    bool limitReceiveWait(int fd, int waitMs);
-    Arrival receiveNow(int fd);
+    bool limitReceiveWait(qintptr fd, int waitMs);
+    Arrival receiveNow(qintptr fd);
     bool receiveBytes(int waitMs);
     void sendBytes(const QByteArray &bytes);
-    void collectAnswer(QByteArray &buffer, QVariant &value, bool &complete, bool &parsed);
+    bool waitForRoom(qintptr fd);
+    bool collectAnswer(QByteArray &buffer, QVariant &value, bool &complete, bool &parsed, QuickAnswer *quick);
     void writeRequest(const QByteArray &request);
     QVariantMap takeAnswer(bool &readable);
+    bool takeExpectedAnswer(int id, QLatin1String response);
     bool isAcceptedAnswer(const QVariantMap &answer, bool readable) const;
     bool sendAndReceive(const QString &command, const RequestFields &data, QVariantMap &answer, bool &accepted);
+    bool sendAndJudge(const QByteArray &request, bool &accepted);
+    bool exchangeRequest(const QByteArray &request);
     void dropConnection();
     void fillState(const QVariantMap &data);
     bool unsupported();

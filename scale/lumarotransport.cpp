@@ -3,6 +3,7 @@
 #include "config/vxlog.h"
 #include "json/mjson.h"
 #include "scale/mvxprotocolsimpleprepare.h"
+#include "scale/quickanswer.h"
 #include "scale/requestfields.h"
 
 #include <QElapsedTimer>
@@ -56,9 +57,7 @@ bool LumaroDriver::link()
     if (!greeted)
         return false;
 
-    bool readable = false;
-    const QVariantMap greeting = takeAnswer(readable);
-    if (!readable || !protocol->isExpectedResponse(greeting, greetingId, QStringLiteral("ConnectOk"), 0)) {
+    if (!takeExpectedAnswer(greetingId, QLatin1String("ConnectOk"))) {
         lastErrorCode = badAnswerCode;
         dropConnection();
         return false;
@@ -67,8 +66,7 @@ bool LumaroDriver::link()
     writeRequest(protocol->buildRequest(requestId, QStringLiteral("Link")));
     if (!awaitAnswer())
         return false;
-    const QVariantMap reply = takeAnswer(readable);
-    if (!isAcceptedAnswer(reply, readable)) {
+    if (!takeExpectedAnswer(requestId, QLatin1String("Ok"))) {
         lastErrorCode = badAnswerCode;
         dropConnection();
         return false;
@@ -93,17 +91,23 @@ bool LumaroDriver::awaitAnswer()
 
 // The end of an answer is known only by its bytes reading as a whole
 // document, so everything so far is read again after each chunk. The loop
-// stops right after a parse or without new bytes, so the last parse always
+// stops right after a read or without new bytes, so the last read always
 // matches the buffer as it is left; `parsed` is false when no bytes came.
-void LumaroDriver::collectAnswer(QByteArray &buffer, QVariant &value, bool &complete, bool &parsed)
+// With `quick`, an answer of the usual form is read by it alone: true then,
+// and `value` is left as it was.
+bool LumaroDriver::collectAnswer(QByteArray &buffer, QVariant &value, bool &complete, bool &parsed, QuickAnswer *quick)
 {
     // Timed from the first piece that is not a whole answer: most answers
     // come whole, and a clock read is not free in a virtual machine.
     QElapsedTimer elapsed;
     while (hasUnreadBytes() && buffer.size() < maxAnswerBytes) {
         takeUnreadBytes(buffer);
-        value = MJson::parse(decodeAnswer(buffer), complete);
         parsed = true;
+        if (quick && quick->read(buffer)) {
+            complete = true;
+            return true;
+        }
+        value = MJson::parse(decodeAnswer(buffer), complete);
         if (complete)
             break;
         if (!elapsed.isValid())
@@ -112,6 +116,7 @@ void LumaroDriver::collectAnswer(QByteArray &buffer, QVariant &value, bool &comp
             break;
         receiveBytes(nextBytesWaitMs);
     }
+    return false;
 }
 
 QByteArray &LumaroDriver::readResponse(QByteArray &buffer)
@@ -119,7 +124,7 @@ QByteArray &LumaroDriver::readResponse(QByteArray &buffer)
     QVariant value;
     bool complete = false;
     bool parsed = false;
-    collectAnswer(buffer, value, complete, parsed);
+    collectAnswer(buffer, value, complete, parsed, nullptr);
     return buffer;
 }
 
@@ -133,16 +138,33 @@ void LumaroDriver::writeRequest(const QByteArray &request)
 
 QVariantMap LumaroDriver::takeAnswer(bool &readable)
 {
-    receiveBuffer.clear();
+    // Emptied, not cleared: its room is kept for the next answer.
+    receiveBuffer.resize(0);
     QVariant value;
     bool complete = false;
     bool parsed = false;
-    collectAnswer(receiveBuffer, value, complete, parsed);
+    collectAnswer(receiveBuffer, value, complete, parsed, nullptr);
     // The last look at the bytes already read them as they now stand.
     if (!parsed)
         value = MJson::parse(decodeAnswer(receiveBuffer), complete);
     readable = complete;
     return readable ? value.toMap() : QVariantMap();
+}
+
+// takeAnswer and isExpectedResponse in one, for answers whose values are
+// not wanted.
+bool LumaroDriver::takeExpectedAnswer(int id, QLatin1String response)
+{
+    receiveBuffer.resize(0);
+    QuickAnswer quick;
+    QVariant value;
+    bool complete = false;
+    bool parsed = false;
+    if (collectAnswer(receiveBuffer, value, complete, parsed, &quick))
+        return quick.isExpected(id, response, 0);
+    if (!parsed)
+        value = MJson::parse(decodeAnswer(receiveBuffer), complete);
+    return complete && protocol->isExpectedResponse(value.toMap(), id, QString(response), 0);
 }
 
 bool LumaroDriver::isAcceptedAnswer(const QVariantMap &answer, bool readable) const
@@ -163,6 +185,16 @@ bool LumaroDriver::sendAndReceive(const QString &command, const RequestFields &d
     return true;
 }
 
+bool LumaroDriver::sendAndJudge(const QByteArray &request, bool &accepted)
+{
+    writeRequest(request);
+    accepted = false;
+    if (!awaitAnswer())
+        return false;
+    accepted = takeExpectedAnswer(requestId, QLatin1String("Ok"));
+    return true;
+}
+
 bool LumaroDriver::exchange(QString command, QVariantMap data)
 {
     return exchange(command, RequestFields::fromMap(data));
@@ -170,9 +202,13 @@ bool LumaroDriver::exchange(QString command, QVariantMap data)
 
 bool LumaroDriver::exchange(const QString &command, const RequestFields &data)
 {
-    QVariantMap answer;
+    return exchangeRequest(protocol->buildRequest(requestId, command, data));
+}
+
+bool LumaroDriver::exchangeRequest(const QByteArray &request)
+{
     bool accepted = false;
-    if (!sendAndReceive(command, data, answer, accepted))
+    if (!sendAndJudge(request, accepted))
         return false;
     if (!accepted) {
         lastErrorCode = badAnswerCode;
@@ -189,9 +225,8 @@ bool LumaroDriver::executeCommand(QString command, QVariantMap data)
         lastErrorCode = noAnswerCode;
         return false;
     }
-    QVariantMap answer;
     bool accepted = false;
-    if (!sendAndReceive(command, RequestFields::fromMap(data), answer, accepted))
+    if (!sendAndJudge(protocol->buildRequest(requestId, command, RequestFields::fromMap(data)), accepted))
         return false;
     dropConnection();
     if (!accepted) {

@@ -2,6 +2,7 @@
 
 #include "equipment/goodsrecord.h"
 #include "scale/requestfields.h"
+#include "scale/requesttemplate.h"
 
 #include <QTcpSocket>
 
@@ -12,33 +13,17 @@ namespace {
 const int noAnswerCode = 2;
 const int noGoodsCode = 17;
 
-RequestFields groupFields(const GroupRecord &group)
-{
-    // In key order, so that each field is only appended.
-    RequestFields fields;
-    fields.set(QStringLiteral("group-name"), group.name);
-    fields.set(QStringLiteral("group-no"), group.number);
-    fields.set(QStringLiteral("group-owner-group"), group.ownerGroup);
-    return fields;
-}
-
-RequestFields goodsFields(const GoodsRecord &goods)
-{
-    RequestFields fields;
-    fields.set(QStringLiteral("goods-add-code"), goods.additionalCode());
-    fields.set(QStringLiteral("goods-name"), goods.name);
-    fields.set(QStringLiteral("goods-no"), goods.number);
-    fields.set(QStringLiteral("goods-owner-group"), goods.ownerGroup);
-    fields.set(QStringLiteral("goods-price"), goods.price);
-    fields.set(QStringLiteral("goods-shelf-life"), goods.shelfLife);
-    return fields;
-}
+// The fields of each record in key order, as buildRequest writes them.
+const QStringList groupKeys{QStringLiteral("group-name"), QStringLiteral("group-no"), QStringLiteral("group-owner-group")};
+const QStringList goodsKeys{QStringLiteral("goods-add-code"), QStringLiteral("goods-name"), QStringLiteral("goods-no"),
+                            QStringLiteral("goods-owner-group"), QStringLiteral("goods-price"),
+                            QStringLiteral("goods-shelf-life")};
 
 } // namespace
 
 bool LumaroDriver::uploadGoods(const QList<GroupRecord *> &groups, const QList<GoodsRecord *> &goods)
 {
-    // Each record becomes its request fields just before it is sent: the
+    // Each record is written into its request just before it is sent: the
     // same requests in the same order, without a second copy of the whole
     // catalogue held in memory for the length of the transfer.
     const bool anyGoods = std::any_of(goods.cbegin(), goods.cend(), [](const GoodsRecord *item) { return item != nullptr; });
@@ -53,12 +38,26 @@ bool LumaroDriver::uploadGoods(const QList<GroupRecord *> &groups, const QList<G
     }
     if (!exchange(QStringLiteral("BeginUpdate"), RequestFields()))
         return false;
+    RequestTemplate groupRequest(*protocol, QStringLiteral("UpdateGroups"), groupKeys);
     for (const GroupRecord *group : groups) {
-        if (group && !exchange(QStringLiteral("UpdateGroups"), groupFields(*group)))
+        if (!group)
+            continue;
+        groupRequest.start().value(group->name).value(group->number).value(group->ownerGroup);
+        if (!exchangeRequest(groupRequest.finish(requestId)))
             return false;
     }
+    RequestTemplate goodsRequest(*protocol, QStringLiteral("UpdateGoods"), goodsKeys);
     for (const GoodsRecord *item : goods) {
-        if (item && !exchange(QStringLiteral("UpdateGoods"), goodsFields(*item)))
+        if (!item)
+            continue;
+        goodsRequest.start()
+            .value(item->additionalCode())
+            .value(item->name)
+            .value(item->number)
+            .value(item->ownerGroup)
+            .value(item->price)
+            .value(item->shelfLife);
+        if (!exchangeRequest(goodsRequest.finish(requestId)))
             return false;
     }
     // The scale needs nothing but the header to commit.

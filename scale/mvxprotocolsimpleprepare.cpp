@@ -44,12 +44,25 @@ QByteArray MVxProtocolSimplePrepare::buildRequest(int id, QString command) const
 
 QByteArray MVxProtocolSimplePrepare::buildRequest(int id, const QString &command, const RequestFields &data) const
 {
+    MJsonWriter writer;
+    const bool written = writeRequest(writer, command, data, [&](const RequestFields::Field &field) {
+        return writer.write(field.value);
+    });
+    if (!written)
+        return QByteArray();
+    writer.writeInteger(id);
+    writer.endObject();
+    return writer.result();
+}
+
+bool MVxProtocolSimplePrepare::writeRequest(MJsonWriter &writer, const QString &command, const RequestFields &data,
+                                            const std::function<bool(const RequestFields::Field &)> &writeValue) const
+{
     RequestFields header;
     addHeader(header, QString());
 
     // The envelope's keys in the order a map of them is written; "data" is
     // the header and the data merged by key, the data's value winning.
-    MJsonWriter writer;
     writer.beginObject();
     writer.key(QStringLiteral("command"));
     writer.write(command);
@@ -58,23 +71,21 @@ QByteArray MVxProtocolSimplePrepare::buildRequest(int id, const QString &command
     const RequestFields::Field *fromHeader = header.begin();
     const RequestFields::Field *fromData = data.begin();
     while (fromHeader != header.end() || fromData != data.end()) {
-        const RequestFields::Field *next = nullptr;
         if (fromData == data.end() || (fromHeader != header.end() && fromHeader->key < fromData->key)) {
-            next = fromHeader++;
-        } else {
-            if (fromHeader != header.end() && fromHeader->key == fromData->key)
-                ++fromHeader;
-            next = fromData++;
+            writer.key(fromHeader->key);
+            writer.write(fromHeader->value);
+            ++fromHeader;
+            continue;
         }
-        writer.key(next->key);
-        if (!writer.write(next->value))
-            return QByteArray();
+        if (fromHeader != header.end() && fromHeader->key == fromData->key)
+            ++fromHeader;
+        writer.key(fromData->key);
+        if (!writeValue(*fromData++))
+            return false;
     }
     writer.endObject();
     writer.key(QStringLiteral("id"));
-    writer.write(id);
-    writer.endObject();
-    return writer.result();
+    return true;
 }
 
 bool MVxProtocolSimplePrepare::isExpectedResponse(QVariantMap response, int id, QString responseText, int code) const

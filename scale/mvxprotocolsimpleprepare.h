@@ -6,7 +6,11 @@
 #include <QVariant>
 #include <QVariantMap>
 
-class RequestFields;
+#include "scale/requestfields.h"
+
+#include <functional>
+
+class MJsonWriter;
 
 // Builds the envelope of scale requests and judges the answers.
 class MVxProtocolSimplePrepare : public QObject
@@ -29,6 +33,10 @@ public:
     // missing key reads as 0 or the empty text.
     bool isExpectedResponse(QVariantMap response, int id, QString responseText, int code) const;
     QVariant valueOf(QVariantMap map, QString key) const;
+    // A request up to its "id" value; each field of `data` is written by
+    // writeValue, false from it ending the request.
+    bool writeRequest(MJsonWriter &writer, const QString &command, const RequestFields &data,
+                      const std::function<bool(const RequestFields::Field &)> &writeValue) const;
 
 private:
     void addHeader(RequestFields &fields, const QString &responseExt) const;

@@ -27,6 +27,8 @@ public:
     int optionLogMaxEvent() const { return logMaxEvent; }
     bool optionMeasureTimeouts() const { return measureTimeouts; }
     bool optionUseGZip() const { return useGZip; }
+    // The path every system can take, tested on Linux as well.
+    void setReceiveBlocking(bool blocking) { receiveBlocking = blocking; }
 };
 
 // A driver aimed at a scale on this machine, initialized as the equipment

@@ -2,9 +2,67 @@
 
 #include "json/mjson.h"
 #include "scale/mvxprotocolsimpleprepare.h"
+#include "scale/quickanswer.h"
 #include "scale/requestfields.h"
+#include "scale/requesttemplate.h"
 
 #include <QTest>
+
+namespace {
+
+// Whether an upload's request template can write these fields: values of
+// the types records have, no key of the header.
+bool templateCarries(const QVariantMap &data)
+{
+    const QStringList header{"application", "compile-date", "response-ext", "version"};
+    for (auto it = data.cbegin(); it != data.cend(); ++it) {
+        const int type = it.value().userType();
+        if (header.contains(it.key())
+            || (type != QMetaType::Int && type != QMetaType::LongLong && type != QMetaType::Double
+                && type != QMetaType::QString))
+            return false;
+    }
+    return true;
+}
+
+void writeValue(RequestTemplate &request, const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::Int: request.value(value.toInt()); break;
+    case QMetaType::LongLong: request.value(value.toLongLong()); break;
+    case QMetaType::Double: request.value(value.toDouble()); break;
+    default: request.value(value.toString()); break;
+    }
+}
+
+// What the driver made of an answer before the quick reader: MJson, then
+// isExpectedResponse.
+bool judgedByMJson(const QByteArray &bytes, int id, const QString &response, bool &readable)
+{
+    const int end = bytes.indexOf('\0');
+    const QVariant value = MJson::parse(QString::fromUtf8(bytes.constData(), end < 0 ? bytes.size() : end), readable);
+    MVxProtocolSimplePrepare protocol;
+    return readable && protocol.isExpectedResponse(value.toMap(), id, response, 0);
+}
+
+// The quick reader may pass an answer by, never judge it otherwise.
+void compareJudgements(const QByteArray &bytes, bool &quickRead)
+{
+    QuickAnswer quick;
+    quickRead = quick.read(bytes);
+    for (const int id : {1, 3, 4}) {
+        for (const char *response : {"Ok", "ConnectOk"}) {
+            bool readable = false;
+            const bool expected = judgedByMJson(bytes, id, QLatin1String(response), readable);
+            if (!quickRead)
+                continue;
+            QVERIFY2(readable, bytes.constData());
+            QVERIFY2(quick.isExpected(id, QLatin1String(response), 0) == expected, bytes.constData());
+        }
+    }
+}
+
+} // namespace
 
 class TestEnvelope : public QObject
 {
@@ -16,6 +74,8 @@ private slots:
     void expectedResponse();
     void requestBytes_data();
     void requestBytes();
+    void quickAnswer_data();
+    void quickAnswer();
 };
 
 void TestEnvelope::initTestCase()
@@ -94,6 +154,14 @@ void TestEnvelope::requestBytes_data()
                                                                   {"", 4}, {"application-", 5}};
     QTest::newRow("nested object") << "X" << QVariantMap{{"m", QVariantMap{{"k", QVariantMap()}, {"j", 1}}}};
     QTest::newRow("unwritable value") << "X" << QVariantMap{{"goods-price", qQNaN()}};
+    QTest::newRow("goods item, extreme values")
+        << "UpdateGoods"
+        << QVariantMap{{"goods-no", -2147483647 - 1},
+                       {"goods-add-code", qlonglong(9999999999999999)},
+                       {"goods-name", QString::fromUtf8("\\ \t\n\r \xf0\x9f\x8d\x8e ") + QChar(0xd800) + QChar(0x1f)},
+                       {"goods-price", -1e300},
+                       {"goods-shelf-life", 0},
+                       {"goods-owner-group", 2147483647}};
 }
 
 // A request is written field by field; its bytes must be those of the
@@ -124,4 +192,73 @@ void TestEnvelope::requestBytes()
     QCOMPARE(protocol.buildRequest(41, command, reversed), expected);
     if (data.isEmpty())
         QCOMPARE(protocol.buildRequest(41, command), expected);
+
+    // The template an upload writes its records with gives the same bytes,
+    // request after request.
+    if (!templateCarries(data))
+        return;
+    RequestTemplate request(protocol, command, data.keys());
+    for (int round = 0; round < 2; ++round) {
+        request.start();
+        for (const QVariant &value : data)
+            writeValue(request, value);
+        QCOMPARE(request.finish(41), expected);
+    }
+}
+
+void TestEnvelope::quickAnswer_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("quick"); // read by the quick reader, not by MJson
+
+    QTest::newRow("usual") << QByteArray(R"({ "id" : 3, "response" : "Ok", "response-code" : 0 })") << true;
+    QTest::newRow("compact") << QByteArray(R"({"id":3,"response":"Ok","response-code":0})") << true;
+    QTest::newRow("greeting") << QByteArray(R"({ "id" : 1, "response" : "ConnectOk", "response-code" : 0 })") << true;
+    QTest::newRow("code 3") << QByteArray(R"({ "id" : 3, "response" : "Ok", "response-code" : 3 })") << true;
+    QTest::newRow("no code") << QByteArray(R"({ "response" : "Ok", "id" : 3 })") << true;
+    QTest::newRow("empty object") << QByteArray("\t\r\n {}") << true;
+    QTest::newRow("other members") << QByteArray(R"({ "id" : 3, "x" : -1.5e+3, "response" : "Ok", "y" : "" })") << true;
+    QTest::newRow("repeated id") << QByteArray(R"({ "id" : 4, "response" : "Ok", "id" : 3 })") << true;
+    QTest::newRow("leading zeros") << QByteArray(R"({ "id" : 003, "response" : "Ok" })") << true;
+    QTest::newRow("two documents") << QByteArray(R"({ "id" : 3, "response" : "Ok" }{ "id" : 4, "response" : "Ok" })") << true;
+    QTest::newRow("bytes after it") << QByteArray(R"({ "id" : 3, "response" : "Ok" })") + QByteArray("\0\xff{", 3) << true;
+    // MJson's.
+    QTest::newRow("id as text") << QByteArray(R"({ "id" : "3", "response" : "Ok" })") << false;
+    QTest::newRow("escaped text") << QByteArray(R"({ "id" : 3, "response" : "O\u006b" })") << false;
+    QTest::newRow("no commas") << QByteArray(R"({ "id" : 3 "response" : "Ok" })") << false;
+    QTest::newRow("comma after the last") << QByteArray(R"({ "id" : 3, "response" : "Ok", })") << false;
+    QTest::newRow("ten digits") << QByteArray(R"({ "id" : 0000000003, "response" : "Ok" })") << false;
+    QTest::newRow("big id") << QByteArray(R"({ "id" : 4294967299, "response" : "Ok" })") << false;
+    QTest::newRow("id with a point") << QByteArray(R"({ "id" : 3.0, "response" : "Ok" })") << false;
+    QTest::newRow("nested data") << QByteArray(R"({ "data" : { "weight" : 1 }, "id" : 3, "response" : "Ok" })") << false;
+    QTest::newRow("keyword") << QByteArray(R"({ "id" : 3, "response" : "Ok", "stable" : true })") << false;
+    QTest::newRow("non-ASCII text") << QByteArray(R"({ "id" : 3, "response" : "Ok", "t" : "Привет" })") << false;
+    QTest::newRow("zero byte inside") << QByteArray(R"({ "id" : 3,)") + '\0' + QByteArray(R"( "response" : "Ok" })") << false;
+    QTest::newRow("cut") << QByteArray(R"({ "id" : 3, "response" : "Ok")") << false;
+    QTest::newRow("not an object") << QByteArray("[ 3 ]") << false;
+}
+
+// Every answer and every answer one byte away from it: cut, a byte dropped,
+// a byte replaced by one that means something to either reader.
+void TestEnvelope::quickAnswer()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, quick);
+
+    bool quickRead = false;
+    compareJudgements(bytes, quickRead);
+    QCOMPARE(quickRead, quick);
+
+    const QByteArray replacements = QByteArray(1, '\0') + QByteArray(" \"\\,:{}[]-.0139eEtn\x7f\xd0");
+    for (int at = 0; at < bytes.size(); ++at) {
+        compareJudgements(bytes.left(at), quickRead);
+        compareJudgements(QByteArray(bytes).remove(at, 1), quickRead);
+        for (const char c : replacements) {
+            QByteArray changed = bytes;
+            changed[at] = c;
+            compareJudgements(changed, quickRead);
+        }
+        if (QTest::currentTestFailed())
+            return;
+    }
 }

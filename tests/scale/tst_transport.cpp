@@ -208,27 +208,39 @@ void TestTransport::commandAnswers_data()
 {
     QTest::addColumn<FaultRow>("fault");
     QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("blocking");
 
     const QString clear = QStringLiteral("ClearGoodsAndGroups");
-    QTest::newRow("refused by text") << faultRow(SimFaultKind::RefuseByText, clear) << 12;
-    QTest::newRow("refused by code") << faultRow(SimFaultKind::RefuseByCode, clear) << 12;
-    QTest::newRow("another id") << faultRow(SimFaultKind::WrongId, clear) << 12;
-    QTest::newRow("not JSON") << faultRow(SimFaultKind::Garbage, clear) << 12;
-    QTest::newRow("nested too deep") << faultRow(SimFaultKind::DeepNesting, clear) << 12;
-    QTest::newRow("split 10 ms apart") << withPause(faultRow(SimFaultKind::SplitAnswer, clear), 10) << 0;
-    QTest::newRow("split 50 ms apart") << withPause(faultRow(SimFaultKind::SplitAnswer, clear), 50) << 12;
-    QTest::newRow("two documents at once") << faultRow(SimFaultKind::TwoDocuments, clear) << 0;
-    QTest::newRow("closed instead") << faultRow(SimFaultKind::CloseConnection, clear) << 2;
-    QTest::newRow("no answer") << faultRow(SimFaultKind::Silent, clear) << 2;
-    // Both stop reading at the bound.
-    QTest::newRow("endless answer") << faultRow(SimFaultKind::EndlessStream, clear) << 12;
-    QTest::newRow("oversized answer") << faultRow(SimFaultKind::Oversized, clear) << 12;
+    const QList<QPair<const char *, QPair<FaultRow, int>>> rows{
+        {"refused by text", {faultRow(SimFaultKind::RefuseByText, clear), 12}},
+        {"refused by code", {faultRow(SimFaultKind::RefuseByCode, clear), 12}},
+        {"another id", {faultRow(SimFaultKind::WrongId, clear), 12}},
+        {"not JSON", {faultRow(SimFaultKind::Garbage, clear), 12}},
+        {"nested too deep", {faultRow(SimFaultKind::DeepNesting, clear), 12}},
+        {"split 10 ms apart", {withPause(faultRow(SimFaultKind::SplitAnswer, clear), 10), 0}},
+        {"split 50 ms apart", {withPause(faultRow(SimFaultKind::SplitAnswer, clear), 50), 12}},
+        {"two documents at once", {faultRow(SimFaultKind::TwoDocuments, clear), 0}},
+        {"closed instead", {faultRow(SimFaultKind::CloseConnection, clear), 2}},
+        {"no answer", {faultRow(SimFaultKind::Silent, clear), 2}},
+        // Both stop reading at the bound.
+        {"endless answer", {faultRow(SimFaultKind::EndlessStream, clear), 12}},
+        {"oversized answer", {faultRow(SimFaultKind::Oversized, clear), 12}},
+    };
+    // Linux's blocking receive and the non-blocking path of Windows end
+    // every case alike.
+    for (const bool blocking : {true, false}) {
+        for (const auto &row : rows) {
+            QTest::newRow(qPrintable(QString::fromLatin1(row.first) + (blocking ? "" : ", non-blocking")))
+                << row.second.first << row.second.second << blocking;
+        }
+    }
 }
 
 void TestTransport::commandAnswers()
 {
     QFETCH(FaultRow, fault);
     QFETCH(int, code);
+    QFETCH(bool, blocking);
     const bool flooded = fault.fault.kind == SimFaultKind::EndlessStream || fault.fault.kind == SimFaultKind::Oversized;
 
     // The outcome hangs on pauses of a few tens of milliseconds between two
@@ -241,6 +253,7 @@ void TestTransport::commandAnswers()
         QVERIFY(sim.start());
         sim.setFault(fault.fault);
         DriverProbe driver;
+        driver.setReceiveBlocking(blocking);
         aimAtLoopback(driver, sim.port());
 
         QElapsedTimer elapsed;
