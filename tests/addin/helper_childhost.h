@@ -29,3 +29,17 @@ bool waitForFile(const QString &path, int ms);
 // What a child host does first: the add-in loaded from its path and one
 // component made, with this platform's services; null when that failed.
 IComponentBase *loadHostedComponent(FakePlatform &platform);
+
+// main() of a test whose executable is also its own child host: with the
+// child's arguments it plays the child, otherwise it runs the test class.
+// The host has no application object of its own while a child: the add-in makes it.
+#define CHILD_HOST_TEST_MAIN(TestClass)                                  \
+    int main(int argc, char *argv[])                                     \
+    {                                                                    \
+        const QStringList child = childHostArguments(argc, argv);        \
+        if (!child.isEmpty())                                            \
+            return childMain(child);                                     \
+        QCoreApplication app(argc, argv);                                \
+        TestClass test;                                                  \
+        return QTest::qExec(&test, argc, argv);                          \
+    }

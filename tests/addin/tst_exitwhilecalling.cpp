@@ -111,15 +111,6 @@ void TestExitWhileCalling::processEndsPromptly()
     QVERIFY(!text.contains("Bye..."));
 }
 
-int main(int argc, char *argv[])
-{
-    // The host has no application object of its own: the add-in makes it.
-    const QStringList child = childHostArguments(argc, argv);
-    if (!child.isEmpty())
-        return childMain(child);
-    QCoreApplication app(argc, argv);
-    TestExitWhileCalling test;
-    return QTest::qExec(&test, argc, argv);
-}
+CHILD_HOST_TEST_MAIN(TestExitWhileCalling)
 
 #include "tst_exitwhilecalling.moc"

@@ -115,14 +115,6 @@ void TestSettingsProcesses::killedProcessKeepsItsValue()
     QCOMPARE(file->value(QStringLiteral("Main/ScaleIP")).toString(), QStringLiteral("10.0.0.6"));
 }
 
-int main(int argc, char *argv[])
-{
-    const QStringList child = childHostArguments(argc, argv);
-    if (!child.isEmpty())
-        return childMain(child);
-    QCoreApplication app(argc, argv);
-    TestSettingsProcesses test;
-    return QTest::qExec(&test, argc, argv);
-}
+CHILD_HOST_TEST_MAIN(TestSettingsProcesses)
 
 #include "tst_settingsprocesses.moc"

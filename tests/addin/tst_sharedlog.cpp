@@ -189,14 +189,6 @@ void TestSharedLog::rollsOverOnceAcrossProcesses()
     verifyEveryLine(check, processes, calls);
 }
 
-int main(int argc, char *argv[])
-{
-    const QStringList child = childHostArguments(argc, argv);
-    if (!child.isEmpty())
-        return childMain(child);
-    QCoreApplication app(argc, argv);
-    TestSharedLog test;
-    return QTest::qExec(&test, argc, argv);
-}
+CHILD_HOST_TEST_MAIN(TestSharedLog)
 
 #include "tst_sharedlog.moc"

@@ -112,14 +112,6 @@ void TestUnloadWhileThreadLives::processLivesOn()
     QVERIFY(output.contains("version again: 1.0.1.6"));
 }
 
-int main(int argc, char *argv[])
-{
-    const QStringList child = childHostArguments(argc, argv);
-    if (!child.isEmpty())
-        return childMain(child);
-    QCoreApplication app(argc, argv);
-    TestUnloadWhileThreadLives test;
-    return QTest::qExec(&test, argc, argv);
-}
+CHILD_HOST_TEST_MAIN(TestUnloadWhileThreadLives)
 
 #include "tst_unloadwhilethreadlives.moc"
