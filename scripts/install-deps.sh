@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12. Quiet when all is there.
 # Extra sets: LUMARO_WITH_CLANG=1 (fuzzing), LUMARO_WITH_MINGW=1 (the Windows
-# build: MinGW-w64, and dpkg-dev for Qt's source), LUMARO_WITH_WINE=1 (Windows
+# build: MinGW-w64), LUMARO_WITH_QTSRC=1 (dpkg-dev, to unpack Qt's source
+# package), LUMARO_WITH_TREE=1 (debootstrap, for the bullseye tree), LUMARO_WITH_WINE=1 (Windows
 # tests: Wine for both architectures with a Russian locale, and clang with
 # lld for the host built with Microsoft's ABI),
 # LUMARO_WITH_I386=1 (the Linux i386 build).
@@ -18,7 +19,9 @@ packages=(build-essential cmake qtbase5-dev qttools5-dev qttools5-dev-tools zip 
 foreign=()
 [ "${LUMARO_WITH_CLANG:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
 [ "${LUMARO_WITH_MINGW:-0}" = 1 ] && packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 dpkg-dev)
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
+[ "${LUMARO_WITH_QTSRC:-0}" = 1 ] && packages+=(dpkg-dev)
+[ "${LUMARO_WITH_TREE:-0}" = 1 ] && packages+=(debootstrap)
 [ "${LUMARO_WITH_WINE:-0}" = 1 ] && packages+=(wine wine64 clang lld locales) && foreign+=(wine32:i386)
 [ "${LUMARO_WITH_I386:-0}" = 1 ] && packages+=(g++-multilib) && foreign+=(qtbase5-dev:i386)
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite.
-#   scripts/test.sh            ordinary build in build/
+#   scripts/test.sh            ordinary build in build/, and the Linux library as shipped
+#                              (scripts/build-shipped-linux.sh), tested beside it
 #   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build in build-san/
 #   scripts/test.sh --i386     32-bit Linux build in build-i386/
 #   scripts/test.sh --windows  Windows builds, 32-bit in build-win32/ and 64-bit in build-win64/,
@@ -45,14 +46,20 @@ run_suite() {
 }
 
 if [ "$dir" != windows ]; then
+    if [ "$dir" = build ]; then
+        # The library as shipped, built in the bullseye tree against a static
+        # Qt: its own checks run here, and the add-in tests run against it too.
+        shipped=$(scripts/build-shipped-linux.sh | tail -n 1)
+        opts+=("-DLUMARO_SHIPPED_ADDIN=$shipped")
+    fi
     cmake -S . -B "$dir" "${opts[@]}" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
     run_suite "$dir" linux
     exit 0
 fi
 
-qt32=$(scripts/build-qt-windows.sh i686 | tail -n 1)
-qt64=$(scripts/build-qt-windows.sh x86_64 | tail -n 1)
+qt32=$(scripts/build-qt.sh windows-i686 | tail -n 1)
+qt64=$(scripts/build-qt.sh windows-x86_64 | tail -n 1)
 source scripts/wine-env.sh
 trap lumaro_wine_stop EXIT
 

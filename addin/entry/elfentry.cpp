@@ -23,6 +23,16 @@ struct LibraryLocation
 LibraryLocation locateLibrary();
 bool detached = false;
 
+#if defined(LUMARO_NEVER_UNLOADED)
+// Never unmapped (Qt is linked in): the destructor runs only as the process
+// ends, after Qt's own globals in here may be gone and while other threads
+// may still be calling in. As on Windows nothing runs then: what must
+// outlive the process was written when it changed.
+constexpr bool detachAtExit = false;
+#else
+constexpr bool detachAtExit = true;
+#endif
+
 // Runs at dlclose, or at exit() while Qt's own global objects still live:
 // a host that exits without unloading us reaches the ELF destructor only
 // after Qt has torn itself down, too late to destroy an application object.
@@ -44,11 +54,14 @@ __attribute__((constructor)) void libraryLoaded()
     } catch (...) {
         logCaughtException("libraryLoaded");
     }
-    std::atexit(detachOnce);
+    if (detachAtExit)
+        std::atexit(detachOnce);
 }
 
 __attribute__((destructor)) void libraryUnloaded()
 {
+    if (!detachAtExit)
+        return;
     try {
         detachOnce();
         LibraryObjects::destroy();

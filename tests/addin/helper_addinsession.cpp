@@ -4,9 +4,15 @@
 #include <QFile>
 #include <QRegularExpression>
 
+QString shippedAddin()
+{
+    return qEnvironmentVariable("LUMARO_SHIPPED_ADDIN");
+}
+
 QString addinPath()
 {
-    return QStringLiteral(LUMARO_ADDIN_PATH);
+    const QString shipped = shippedAddin();
+    return shipped.isEmpty() ? QStringLiteral(LUMARO_ADDIN_PATH) : shipped;
 }
 
 AddinSession::AddinSession()
@@ -85,7 +91,16 @@ bool addinSharesQt()
 #if defined(QT_STATIC)
     return false;
 #else
+    return shippedAddin().isEmpty();
+#endif
+}
+
+bool addinStaysLoaded()
+{
+#if defined(_WIN32)
     return true;
+#else
+    return !shippedAddin().isEmpty();
 #endif
 }
 

@@ -37,12 +37,18 @@ private:
     int m_mark = 0;
 };
 
+// The library under test: this build's, or the self-contained Linux one
+// named by LUMARO_SHIPPED_ADDIN (static Qt, built on an older system).
 QString addinPath();
+QString shippedAddin();
 
 // Whether the add-in runs on this process's Qt (shared libraries) or carries
 // a copy of its own (static builds, as on Windows): then its application
 // object, translators and settings are out of the test's sight.
 bool addinSharesQt();
+// Whether the library stays in the process once loaded (pinned on Windows;
+// the shipped Linux library is never unmapped): unloading then runs nothing.
+bool addinStaysLoaded();
 
 // The system locale the add-in will find when it loads, such as "en_US.UTF-8".
 void setSystemLocale(const char *name);

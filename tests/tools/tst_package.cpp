@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QSet>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QVersionNumber>
 #include <QtEndian>
 #include <QtTest>
 
@@ -163,6 +165,60 @@ Binary inspect(const QByteArray &data)
     return b;
 }
 
+QString objdump(const QString &option, const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("objdump"), {option, path});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return QString();
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+// What would keep a Linux library from loading on an older system without
+// Qt, or from staying apart from a host's own Qt: exports beyond the four
+// entry points, libraries other than glibc's own, glibc symbol versions above
+// 2.28, any version of the C++ runtime.
+QStringList linuxLibraryFaults(const QString &path)
+{
+    const QString headers = objdump(QStringLiteral("-p"), path);
+    const QString symbols = objdump(QStringLiteral("-T"), path);
+    if (headers.isEmpty() || symbols.isEmpty())
+        return {"objdump cannot read " + path};
+    QStringList faults;
+    const QStringList glibcLibraries{"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1",
+                                     "ld-linux-x86-64.so.2", "ld-linux.so.2"};
+    static const QRegularExpression needed(QStringLiteral("^\\s*NEEDED\\s+(\\S+)"), QRegularExpression::MultilineOption);
+    for (auto m = needed.globalMatch(headers); m.hasNext();) {
+        const QString library = m.next().captured(1);
+        if (!glibcLibraries.contains(library))
+            faults << "needs " + library;
+    }
+    static const QRegularExpression version(QStringLiteral("\\b(GLIBC|GLIBCXX|CXXABI)_([0-9.]+)\\b"));
+    QSet<QString> seen;
+    for (auto m = version.globalMatch(headers); m.hasNext();) {
+        const QRegularExpressionMatch v = m.next();
+        if (seen.contains(v.captured(0)))
+            continue;
+        seen << v.captured(0);
+        if (v.captured(1) != QLatin1String("GLIBC")
+            || QVersionNumber::fromString(v.captured(2)) > QVersionNumber(2, 28))
+            faults << "symbol version " + v.captured(0);
+    }
+    // Defined dynamic symbols: "address flags section size version name".
+    QStringList exported;
+    for (const QString &line : symbols.split('\n')) {
+        const QStringList fields = line.simplified().split(' ');
+        if (fields.size() >= 5 && line.contains(QRegularExpression(QStringLiteral("^[0-9a-f]{8,} ")))
+            && !line.contains(QLatin1String("*UND*")))
+            exported << fields.last();
+    }
+    exported.sort();
+    const QStringList entryPoints{"DestroyObject", "GetClassNames", "GetClassObject", "SetPlatformCapabilities"};
+    if (exported != entryPoints)
+        faults << "exports " + exported.join(' ');
+    return faults;
+}
+
 struct Component
 {
     QString os;
@@ -295,13 +351,46 @@ private slots:
         const QStringList faults = checkPackage(archive, dir.path(), &components);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
         QStringList labels;
+        QStringList libraryFaults;
         for (const Component &c : components) {
             labels << c.os + '|' + c.arch;
             qInfo("component %s %s %s %lld", qPrintable(c.os), qPrintable(c.arch), qPrintable(c.path), c.size);
+            if (c.os == QLatin1String("Linux")) {
+                for (const QString &fault : linuxLibraryFaults(dir.filePath("unpacked/" + c.path)))
+                    libraryFaults << c.path + ": " + fault;
+            }
         }
+        QVERIFY2(libraryFaults.isEmpty(), qPrintable(libraryFaults.join('\n')));
         const QStringList expected = qEnvironmentVariable("LUMARO_PACKAGE_EXPECT").split(',', Qt::SkipEmptyParts);
         for (const QString &label : expected)
             QVERIFY2(labels.contains(label), qPrintable("no component for " + label));
+    }
+
+    // The Linux library as shipped (LUMARO_SHIPPED_ADDIN), and this build's,
+    // which links the system's Qt and C++ runtime and must be found out.
+    void linuxLibraryFile_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("faults");
+        const QString shipped = qEnvironmentVariable("LUMARO_SHIPPED_ADDIN");
+        if (!shipped.isEmpty())
+            QTest::newRow("shipped") << shipped << QStringList();
+#ifndef Q_OS_WIN
+        QTest::newRow("this build") << addin << QStringList{"needs libQt5Core.so.5", "symbol version GLIBCXX_"};
+#endif
+    }
+
+    void linuxLibraryFile()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, faults);
+        if (QByteArray(QTest::currentDataTag()) == "this build" && objdump(QStringLiteral("-p"), addin).isEmpty())
+            QSKIP("no objdump here");
+        const QStringList found = linuxLibraryFaults(path);
+        if (faults.isEmpty())
+            QVERIFY2(found.isEmpty(), qPrintable(found.join('\n')));
+        for (const QString &fault : faults)
+            QVERIFY2(found.join('\n').contains(fault), qPrintable(fault + " not among:\n" + found.join('\n')));
     }
 
     void packageHoldsThisBuildsLibrary()

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the Linux add-in as shipped, in the bullseye tree against its static
+# Qt (both made first when missing): build-shipped-x86_64/libLumaro1CDriverNative.so,
+# with bin/lumaro-plainhost beside it. Prints the library's path on its last line.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+arch=x86_64
+qt=$(scripts/build-qt.sh "linux-$arch" | tail -n 1)
+dir=build-shipped-$arch
+
+# The tree has no Linguist tools: the catalogues are compiled here.
+scripts/install-deps.sh
+mkdir -p "$dir/qm"
+for ts in resources/*.ts; do
+    lrelease -silent "$ts" -qm "$dir/qm/$(basename "${ts%.ts}").qm"
+done
+
+scripts/linux-tree.sh run sh -c '
+    set -e
+    dir=/src/$1
+    cmake -S /src -B "$dir" -DCMAKE_BUILD_TYPE=Release -DLUMARO_SHIPPED_LINUX=ON \
+        -DCMAKE_PREFIX_PATH="$2" -DLUMARO_QM_DIR="$dir/qm" >/dev/null
+    cmake --build "$dir" -j "$(nproc)" >&2
+' sh "$dir" "$qt"
+echo "$PWD/$dir/libLumaro1CDriverNative.so"

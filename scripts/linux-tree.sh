@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# A Debian 11 (bullseye) tree, made once with debootstrap from the machine's
+# own mirror: the shipped Linux libraries are built in it with its compiler
+# and glibc 2.31, so that they load on systems as old as that and older.
+# No Qt is installed in it; the static Qt goes under its /opt.
+#   scripts/linux-tree.sh path            make the tree when missing, print its path
+#   scripts/linux-tree.sh run CMD [ARG..] run CMD in the tree, the repository at /src
+#                                          and the cache's sources at /cache-src
+# The mounts live in a mount namespace of their own and vanish with the command.
+# Needs root (or sudo) for debootstrap and chroot; commands run as the caller.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+
+cache=${LUMARO_QT_CACHE:-$HOME/.cache/lumaro-qt}
+suite=bullseye
+arch=${LUMARO_TREE_ARCH:-amd64}
+tree=$cache/$suite-$arch
+# What building needs; nothing of Qt.
+packages=g++,make,cmake,perl,libc6-dev,binutils
+
+make_tree() {
+    [ -f "$tree/.complete" ] && return 0
+    LUMARO_WITH_TREE=1 scripts/install-deps.sh
+    local mirror start
+    mirror=$(scripts/apt-mirror.sh)
+    start=$(date +%s)
+    $SUDO rm -rf "$tree"
+    mkdir -p "$cache"
+    echo "Making the $suite tree ($arch) in $tree from $mirror" >&2
+    $SUDO debootstrap --variant=minbase --arch="$arch" --include="$packages" \
+        "$suite" "$tree" "$mirror" >"$cache/debootstrap-$arch.log" 2>&1 \
+        || { tail -30 "$cache/debootstrap-$arch.log" >&2; exit 1; }
+    $SUDO rm -rf "$tree"/var/cache/apt/archives/*.deb
+    $SUDO mkdir -p "$tree/src" "$tree/cache-src"
+    $SUDO touch "$tree/.complete"
+    echo "$suite tree made in $(( $(date +%s) - start )) s" >&2
+}
+
+case "${1:-}" in
+    path)
+        make_tree
+        echo "$tree" ;;
+    run)
+        shift
+        make_tree
+        mkdir -p "$cache/src"
+        # shellcheck disable=SC2016
+        $SUDO unshare --mount --propagation private -- sh -c '
+            tree=$1 repo=$2 src=$3 user=$4; shift 4
+            mount --bind "$repo" "$tree/src" &&
+            mount --bind "$src" "$tree/cache-src" &&
+            mount -t proc proc "$tree/proc" &&
+            exec chroot --userspec="$user" "$tree" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 "$@"
+        ' sh "$tree" "$repo" "$cache/src" "$(id -u):$(id -g)" "$@" ;;
+    *)
+        echo "usage: scripts/linux-tree.sh path | run CMD [ARG...]" >&2
+        exit 2 ;;
+esac
