@@ -2,15 +2,15 @@
 # Builds a static Qt that a shipped add-in links against, from Debian's own
 # qtbase source package:
 #   scripts/build-qt.sh windows-i686|windows-x86_64   MinGW-w64 (posix threads)
-#   scripts/build-qt.sh linux-x86_64                  in the bullseye tree
-#                                                     (scripts/linux-tree.sh), position-independent
+#   scripts/build-qt.sh linux-x86_64|linux-i386       in the bullseye tree of that
+#                                                     architecture (scripts/linux-tree.sh)
 # Prints the install prefix on its last line; for Linux it is the path inside
 # the tree. The result is kept in a cache folder named by Qt version, target
 # and options, and reused when there. One source tree serves every target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-target=${1:?usage: scripts/build-qt.sh windows-i686|windows-x86_64|linux-x86_64}
+target=${1:?usage: scripts/build-qt.sh windows-i686|windows-x86_64|linux-x86_64|linux-i386}
 qt_version=5.15.8
 cache=${LUMARO_QT_CACHE:-$HOME/.cache/lumaro-qt}
 
@@ -36,10 +36,12 @@ case "$target" in
         # command lines with this Qt.
         options+=(-static-runtime -xplatform win32-g++)
         name=qt-$qt_version-$triplet-static ;;
-    linux-x86_64)
+    linux-x86_64|linux-i386)
         # Only the add-in links this Qt: no processes, no command lines.
         options+=(-platform linux-g++ -no-glib -no-feature-process -no-feature-commandlineparser)
-        name=qt-$qt_version-linux-x86_64-static ;;
+        name=qt-$qt_version-$target-static
+        export LUMARO_TREE_ARCH=amd64
+        [ "$target" = linux-i386 ] && LUMARO_TREE_ARCH=i386 ;;
     *) echo "unknown target: $target" >&2; exit 2 ;;
 esac
 tag=$(printf '%s\n' "${options[@]}" | sha1sum | cut -c1-8)

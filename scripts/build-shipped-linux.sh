@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # Builds the Linux add-in as shipped, in the bullseye tree against its static
-# Qt (both made first when missing): build-shipped-x86_64/libLumaro1CDriverNative.so,
-# with bin/lumaro-plainhost beside it. Prints the library's path on its last line.
+# Qt (both made first when missing), for x86_64 (default) or i386:
+# build-shipped-<arch>/libLumaro1CDriverNative.so, with bin/lumaro-plainhost
+# beside it. Prints the library's path on its last line.
+#   scripts/build-shipped-linux.sh [x86_64|i386]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-arch=x86_64
+arch=${1:-x86_64}
+case "$arch" in
+    x86_64) export LUMARO_TREE_ARCH=amd64 ;;
+    i386) export LUMARO_TREE_ARCH=i386 ;;
+    *) echo "usage: scripts/build-shipped-linux.sh [x86_64|i386]" >&2; exit 2 ;;
+esac
 qt=$(scripts/build-qt.sh "linux-$arch" | tail -n 1)
 dir=build-shipped-$arch
 

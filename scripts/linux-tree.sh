@@ -6,8 +6,12 @@
 #   scripts/linux-tree.sh path            make the tree when missing, print its path
 #   scripts/linux-tree.sh run CMD [ARG..] run CMD in the tree, the repository at /src
 #                                          and the cache's sources at /cache-src
-# The mounts live in a mount namespace of their own and vanish with the command.
-# Needs root (or sudo) for debootstrap and chroot; commands run as the caller.
+#   scripts/linux-tree.sh check           whether the tree runs here natively (exit 1
+#                                          and one line saying why not)
+# LUMARO_TREE_ARCH=i386 picks the 32-bit tree (amd64 by default); it runs
+# where the kernel runs 32-bit programs. The mounts live in a mount namespace
+# of their own and vanish with the command. Needs root (or sudo) for
+# debootstrap and chroot; commands run as the caller.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -18,6 +22,11 @@ SUDO=""
 cache=${LUMARO_QT_CACHE:-$HOME/.cache/lumaro-qt}
 suite=bullseye
 arch=${LUMARO_TREE_ARCH:-amd64}
+case "$arch" in
+    amd64) personality=x86_64 ;;
+    i386) personality=i686 ;;
+    *) echo "unknown tree architecture: $arch" >&2; exit 2 ;;
+esac
 tree=$cache/$suite-$arch
 # What building needs; nothing of Qt.
 packages=g++,make,cmake,perl,libc6-dev,binutils
@@ -41,6 +50,14 @@ make_tree() {
 }
 
 case "${1:-}" in
+    check)
+        # Emulated, a compiler would take hours over Qt: only the kernel's own loader will do.
+        if [ "$arch" = i386 ] && grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+            echo "32-bit x86 programs run here only through qemu's user mode"
+            exit 1
+        fi
+        (make_tree >/dev/null 2>&1 && $SUDO chroot "$tree" /bin/true) \
+            || { echo "this machine's kernel does not run the $arch tree's programs"; exit 1; } ;;
     path)
         make_tree
         echo "$tree" ;;
@@ -50,13 +67,13 @@ case "${1:-}" in
         mkdir -p "$cache/src"
         # shellcheck disable=SC2016
         $SUDO unshare --mount --propagation private -- sh -c '
-            tree=$1 repo=$2 src=$3 user=$4; shift 4
+            tree=$1 repo=$2 src=$3 user=$4 personality=$5; shift 5
             mount --bind "$repo" "$tree/src" &&
             mount --bind "$src" "$tree/cache-src" &&
             mount -t proc proc "$tree/proc" &&
-            exec chroot --userspec="$user" "$tree" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 "$@"
-        ' sh "$tree" "$repo" "$cache/src" "$(id -u):$(id -g)" "$@" ;;
+            exec setarch "$personality" chroot --userspec="$user" "$tree" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 "$@"
+        ' sh "$tree" "$repo" "$cache/src" "$(id -u):$(id -g)" "$personality" "$@" ;;
     *)
-        echo "usage: scripts/linux-tree.sh path | run CMD [ARG...]" >&2
+        echo "usage: scripts/linux-tree.sh path | check | run CMD [ARG...]" >&2
         exit 2 ;;
 esac

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes the add-in package the platform installs from the build trees here:
-# build (Linux x86_64), build-win32 and build-win64 (Windows DLLs), and
-# build-i386 (Linux i386) when it holds the library; then checks the package
-# and lists what it holds.
+# Makes the add-in package the platform installs: the Windows DLLs from
+# build-win32 and build-win64, and the Linux libraries as shipped, built in
+# the bullseye trees (scripts/build-shipped-linux.sh, which makes the trees
+# and their Qt first when missing); then checks the package and lists what
+# it holds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,13 +15,17 @@ need build/CMakeCache.txt "scripts/test.sh"
 need build-win32/Lumaro1CDriverNative1.dll "scripts/test.sh --windows"
 need build-win64/Lumaro1CDriverNative1.dll "scripts/test.sh --windows"
 
+linux64=$(scripts/build-shipped-linux.sh x86_64 | tail -n 1)
 extra="Windows|i386|$root/build-win32/Lumaro1CDriverNative1.dll;Windows|x86_64|$root/build-win64/Lumaro1CDriverNative1.dll"
+extra+=";Linux|x86_64|$linux64"
 expect="Linux|x86_64,Windows|i386,Windows|x86_64"
-if [ -f build-i386/libLumaro1CDriverNative.so ]; then
-    extra+=";Linux|i386|$root/build-i386/libLumaro1CDriverNative.so"
+# The 32-bit tree runs only where the kernel runs 32-bit programs.
+if why=$(LUMARO_TREE_ARCH=i386 scripts/linux-tree.sh check); then
+    linux32=$(scripts/build-shipped-linux.sh i386 | tail -n 1)
+    extra+=";Linux|i386|$linux32"
     expect+=",Linux|i386"
 else
-    echo "package.sh: no Linux i386 library (scripts/test.sh --i386 builds it): packing without it"
+    echo "package.sh: no Linux i386 library ($why): packing without it"
 fi
 
 # Re-configure only when the list changes, so that a second run rebuilds nothing.

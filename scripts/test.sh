@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite.
-#   scripts/test.sh            ordinary build in build/, and the Linux library as shipped
+#   scripts/test.sh            ordinary build in build/, and the Linux libraries as shipped
 #                              (scripts/build-shipped-linux.sh), tested beside it
 #   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build in build-san/
 #   scripts/test.sh --i386     32-bit Linux build in build-i386/
@@ -49,8 +49,14 @@ if [ "$dir" != windows ]; then
     if [ "$dir" = build ]; then
         # The library as shipped, built in the bullseye tree against a static
         # Qt: its own checks run here, and the add-in tests run against it too.
-        shipped=$(scripts/build-shipped-linux.sh | tail -n 1)
-        opts+=("-DLUMARO_SHIPPED_ADDIN=$shipped")
+        shipped=$(scripts/build-shipped-linux.sh x86_64 | tail -n 1)
+        opts+=("-DLUMARO_SHIPPED_ADDIN=$shipped" -DLUMARO_SHIPPED_ADDIN_I386=)
+        if why=$(LUMARO_TREE_ARCH=i386 scripts/linux-tree.sh check); then
+            shipped32=$(scripts/build-shipped-linux.sh i386 | tail -n 1)
+            opts[-1]="-DLUMARO_SHIPPED_ADDIN_I386=$shipped32"
+        else
+            echo "Linux i386 library as shipped left out: $why"
+        fi
     fi
     cmake -S . -B "$dir" "${opts[@]}" >/dev/null
     cmake --build "$dir" -j "$(nproc)"

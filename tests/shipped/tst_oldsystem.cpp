@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,9 +29,12 @@ struct Run
     QString output;
 };
 
-Run inTheTree(const QStringList &command)
+Run inTheTree(const QString &arch, const QStringList &command)
 {
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LUMARO_TREE_ARCH"), arch);
+    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral("bash"), QStringList{source + QStringLiteral("/scripts/linux-tree.sh"), QStringLiteral("run")} + command);
     Run run;
@@ -47,13 +51,27 @@ class TestOldSystem : public QObject
     Q_OBJECT
 
 private slots:
+    void treeHasNoQt_data();
     void treeHasNoQt();
+    void sessionWithoutQt_data() { treeHasNoQt_data(); }
     void sessionWithoutQt();
 };
 
+// A tree for each library as shipped.
+void TestOldSystem::treeHasNoQt_data()
+{
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<QString>("library");
+    QTest::newRow("x86_64") << "amd64" << qEnvironmentVariable("LUMARO_SHIPPED_ADDIN");
+    const QString i386 = qEnvironmentVariable("LUMARO_SHIPPED_ADDIN_I386");
+    if (!i386.isEmpty())
+        QTest::newRow("i386") << "i386" << i386;
+}
+
 void TestOldSystem::treeHasNoQt()
 {
-    const Run run = inTheTree({"sh", "-c", "ldd --version | head -n 1; find / -xdev -name 'libQt5*.so*' -not -path '/src/*'"});
+    QFETCH(QString, arch);
+    const Run run = inTheTree(arch, {"sh", "-c", "ldd --version | head -n 1; find / -xdev -name 'libQt5*.so*' -not -path '/src/*'"});
     QVERIFY2(run.exitCode == 0, qPrintable(run.output));
     const QStringList lines = run.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY2(lines.value(0).endsWith(QLatin1String(" 2.31")), qPrintable(run.output));
@@ -62,7 +80,9 @@ void TestOldSystem::treeHasNoQt()
 
 void TestOldSystem::sessionWithoutQt()
 {
-    const QString library = inTree(qEnvironmentVariable("LUMARO_SHIPPED_ADDIN"));
+    QFETCH(QString, arch);
+    QFETCH(QString, library);
+    library = inTree(library);
     QVERIFY2(!library.isEmpty(), "the shipped library must lie in the repository, which the tree sees");
     const QString host = QFileInfo(library).path() + QStringLiteral("/bin/lumaro-plainhost");
 
@@ -71,7 +91,7 @@ void TestOldSystem::sessionWithoutQt()
     QVERIFY(root.isValid() && !inTree(root.path()).isEmpty());
     ScaleSimHost sim;
     QVERIFY(sim.start(0));
-    const Run run = inTheTree({"/usr/bin/env", "VXDRIVER_ROOT=" + inTree(root.path()), host, library,
+    const Run run = inTheTree(arch, {"/usr/bin/env", "VXDRIVER_ROOT=" + inTree(root.path()), host, library,
                                QString::number(sim.port()), "/src/examples/goods.xml"});
     QVERIFY2(run.exitCode == 0, qPrintable(run.output));
     for (const char *line : {"DeviceTest: true", "Open: true \"1\"", "UploadGoods: true", "Close: true", "Result: success"})

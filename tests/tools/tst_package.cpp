@@ -366,17 +366,19 @@ private slots:
             QVERIFY2(labels.contains(label), qPrintable("no component for " + label));
     }
 
-    // The Linux library as shipped (LUMARO_SHIPPED_ADDIN), and this build's,
-    // which links the system's Qt and C++ runtime and must be found out.
+    // The Linux libraries as shipped (LUMARO_SHIPPED_ADDIN, LUMARO_SHIPPED_ADDIN_I386),
+    // and this build's, which links the system's Qt and C++ runtime and must be found out.
     void linuxLibraryFile_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QStringList>("faults");
-        const QString shipped = qEnvironmentVariable("LUMARO_SHIPPED_ADDIN");
-        if (!shipped.isEmpty())
-            QTest::newRow("shipped") << shipped << QStringList();
+        for (const char *variable : {"LUMARO_SHIPPED_ADDIN", "LUMARO_SHIPPED_ADDIN_I386"}) {
+            const QString shipped = qEnvironmentVariable(variable);
+            if (!shipped.isEmpty())
+                QTest::newRow(variable) << shipped << QStringList();
+        }
 #ifndef Q_OS_WIN
-        QTest::newRow("this build") << addin << QStringList{"needs libQt5Core.so.5", "symbol version GLIBCXX_"};
+        QTest::newRow("this build") << addin << QStringList{"needs libQt5Core.so.5", "symbol version GLIBCXX_", "symbol version GLIBC_2.3"};
 #endif
     }
 
