@@ -10,5 +10,5 @@ target_compile_definitions(Lumaro1CDriverNative PRIVATE LUMARO_NEVER_UNLOADED)
 # glibc 2.29 gave pow() a new symbol version; calls to it, ours and Qt's,
 # go to the older one (glibcbaseline.cpp) so that the library loads on glibc
 # 2.28 too. The library's own check names any other symbol newer than that.
-target_sources(Lumaro1CDriverNative PRIVATE ${CMAKE_SOURCE_DIR}/addin/entry/glibcbaseline.cpp)
+target_sources(Lumaro1CDriverNative PRIVATE ${CMAKE_SOURCE_DIR}/addin/entry/shipped/glibcbaseline.cpp)
 target_link_options(Lumaro1CDriverNative PRIVATE "LINKER:--wrap=pow")

@@ -15,10 +15,11 @@ qt_version=5.15.8
 cache=${LUMARO_QT_CACHE:-$HOME/.cache/lumaro-qt}
 
 # What none of our code uses is left out; each feature below was checked
-# against the sources (no MIME types, animations, state machines, item models,
-# shared memory or system semaphores, file watching, HTTP or FTP (and so no QNetworkAccessManager), UDP, local
-# sockets, DNS lookups, TLS/DTLS, SQL, QtConcurrent, CJK codecs). Settings,
-# the 8-bit codecs, translations, XML and TCP stay.
+# against the sources: no MIME types, animations, state machines, item
+# models, shared memory or system semaphores, file watching, HTTP or FTP (so
+# no QNetworkAccessManager), UDP, local sockets, DNS lookups, TLS or DTLS,
+# SQL, QtConcurrent, CJK codecs. Settings, the 8-bit codecs, translations,
+# XML and TCP stay.
 options=(-release -static -opensource -confirm-license
     -no-gui -no-widgets -no-opengl -no-dbus -no-openssl -no-icu -qt-pcre -qt-zlib
     -no-feature-sql -no-feature-concurrent -no-feature-bearermanagement

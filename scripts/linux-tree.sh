@@ -44,7 +44,9 @@ make_tree() {
         "$suite" "$tree" "$mirror" >"$cache/debootstrap-$arch.log" 2>&1 \
         || { tail -30 "$cache/debootstrap-$arch.log" >&2; exit 1; }
     $SUDO rm -rf "$tree"/var/cache/apt/archives/*.deb
-    $SUDO mkdir -p "$tree/src" "$tree/cache-src"
+    $SUDO mkdir -p "$tree/src" "$tree/cache-src" "$tree/build" "$tree/opt"
+    # Qt is built and installed there as the caller.
+    $SUDO chown "$(id -u):$(id -g)" "$tree/build" "$tree/opt"
     $SUDO touch "$tree/.complete"
     echo "$suite tree made in $(( $(date +%s) - start )) s" >&2
 }

@@ -38,6 +38,14 @@ if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
     localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi
 
+# A prefix made before 32-bit Wine was there lacks its 32-bit half, which
+# `wineboot -u` does not add (seen with Wine 8): it is made anew.
+if [ -f "$WINEPREFIX/.lumaro-ready" ] && [ ! -f "$WINEPREFIX/.lumaro-ready32" ] && lumaro_wine32_usable; then
+    echo "Making the Wine prefix $WINEPREFIX anew, with its 32-bit half"
+    wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+fi
+
 if [ ! -f "$WINEPREFIX/.lumaro-ready" ]; then
     echo "Creating the Wine prefix $WINEPREFIX"
     "$WINE64" wineboot -i >/dev/null 2>&1 || true
@@ -51,14 +59,6 @@ if [ ! -f "$WINEPREFIX/.lumaro-ready" ]; then
     # here, for the persistent one below.
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
-fi
-
-# A prefix made before 32-bit Wine was there lacks its 32-bit half.
-if [ ! -f "$WINEPREFIX/.lumaro-ready32" ] && lumaro_wine32_usable; then
-    echo "Adding 32-bit Windows to the Wine prefix $WINEPREFIX"
-    "$WINE64" wineboot -u >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-    touch "$WINEPREFIX/.lumaro-ready32"
 fi
 
 # Status 2 when one runs already (this file sourced twice).
