@@ -350,7 +350,7 @@ void TestDriverInfo::settingsSurviveReload()
     platform().destroyObject(&component);
 
     // The unload writes nothing; where the library really leaves the process
-    // (it stays where it is pinned or never unmapped) the next load reads the file again.
+    // (see addinStaysLoaded()) the next load reads the file again.
     session.markLog();
     session.unload();
     QVERIFY(!session.newMessages().join(QLatin1Char('\n')).contains(QStringLiteral("Save settings")));
