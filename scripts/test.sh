@@ -42,7 +42,13 @@ fi
 run_suite() {
     local jobs=$(nproc)
     [ "$2" = windows ] && jobs=1
-    (cd "$1" && ctest --output-on-failure -j "$jobs")
+    (cd "$1" && ctest --output-on-failure -j "$jobs") && return 0
+    local status=$?
+    # A failed test's whole output can run to thousands of lines: its failed
+    # checks once more, last, where a shortened log still shows them.
+    echo "=== Failed checks in $1"
+    grep -h -A3 -E '^(FAIL!|XPASS|QFATAL)' "$1/Testing/Temporary/LastTest.log" | head -n 120 || true
+    return "$status"
 }
 
 if [ "$dir" != windows ]; then
