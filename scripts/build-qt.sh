@@ -9,6 +9,9 @@
 # and options, and reused when there. One source tree serves every target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Callers capture the prefix: only it goes to standard output, all else
+# (the steps' own messages included) to standard error.
+exec 3>&1 1>&2
 
 target=${1:?usage: scripts/build-qt.sh windows-i686|windows-x86_64|linux-x86_64|linux-i386}
 qt_version=5.15.8
@@ -56,7 +59,7 @@ else
     installed=$prefix
 fi
 if [ -f "$installed/.complete" ]; then
-    echo "$prefix"
+    echo "$prefix" >&3
     exit 0
 fi
 
@@ -104,7 +107,7 @@ if [ "${target%%-*}" = linux ]; then
     ' sh "$work" "$prefix" "${options[@]}"
     log "built and installed"
     touch "$installed/.complete"
-    echo "$prefix"
+    echo "$prefix" >&3
     exit 0
 fi
 
@@ -129,4 +132,4 @@ log "built and installed"
 cd /
 rm -rf "$work"
 touch "$prefix/.complete"
-echo "$prefix"
+echo "$prefix" >&3

@@ -6,6 +6,8 @@
 #   scripts/build-shipped-linux.sh [x86_64|i386]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Callers capture the path: only it goes to standard output.
+exec 3>&1 1>&2
 
 arch=${1:-x86_64}
 case "$arch" in
@@ -30,4 +32,4 @@ scripts/linux-tree.sh run sh -c '
         -DCMAKE_PREFIX_PATH="$2" -DLUMARO_QM_DIR="$dir/qm" >/dev/null
     cmake --build "$dir" -j "$(nproc)" >&2
 ' sh "$dir" "$qt"
-echo "$PWD/$dir/libLumaro1CDriverNative.so"
+echo "$PWD/$dir/libLumaro1CDriverNative.so" >&3

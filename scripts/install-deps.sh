@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12. Quiet when all is there.
+# Installs what building and testing need on Debian 12. Quiet when all is there;
+# what it says goes to standard error, as callers capture others' output.
 # Extra sets: LUMARO_WITH_CLANG=1 (fuzzing), LUMARO_WITH_MINGW=1 (the Windows
 # build: MinGW-w64), LUMARO_WITH_QTSRC=1 (dpkg-dev, to unpack Qt's source
 # package), LUMARO_WITH_TREE=1 (debootstrap, for the bullseye tree), LUMARO_WITH_WINE=1 (Windows
@@ -39,17 +40,17 @@ if [ ${#missing_foreign[@]} -ne 0 ]; then
     dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 fi
 # One broken index (a mirror in the middle of a sync) must not stop the rest.
-$SUDO apt-get update -qq || echo "apt-get update reported failures; going on with the indexes it has"
+$SUDO apt-get update -qq || echo "apt-get update reported failures; going on with the indexes it has" >&2
 install() {
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >/dev/null
 }
 if [ ${#missing[@]} -ne 0 ]; then
-    echo "Installing: ${missing[*]}"
+    echo "Installing: ${missing[*]}" >&2
     install "${missing[@]}"
 fi
 if [ ${#missing_foreign[@]} -ne 0 ]; then
-    echo "Installing: ${missing_foreign[*]}"
+    echo "Installing: ${missing_foreign[*]}" >&2
     install "${missing_foreign[@]}" 2>/dev/null ||
-        echo "Not installed: ${missing_foreign[*]} (apt cannot install them from this machine's package sources)"
+        echo "Not installed: ${missing_foreign[*]} (apt cannot install them from this machine's package sources)" >&2
 fi
 exit 0

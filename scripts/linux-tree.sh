@@ -61,7 +61,8 @@ case "${1:-}" in
         (make_tree >/dev/null 2>&1 && $SUDO chroot "$tree" /bin/true) \
             || { echo "this machine's kernel does not run the $arch tree's programs"; exit 1; } ;;
     path)
-        make_tree
+        # Callers capture the path: all else goes to standard error.
+        make_tree >&2
         echo "$tree" ;;
     run)
         shift
