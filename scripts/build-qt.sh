@@ -2,8 +2,9 @@
 # Builds a static Qt that a shipped add-in links against, from Debian's own
 # qtbase source package:
 #   scripts/build-qt.sh windows-i686|windows-x86_64   MinGW-w64 (posix threads)
-#   scripts/build-qt.sh linux-x86_64|linux-i386       in the bullseye tree of that
-#                                                     architecture (scripts/linux-tree.sh)
+#   scripts/build-qt.sh linux-x86_64|linux-i386       in the amd64 bullseye tree
+#                                                     (scripts/linux-tree.sh); i386 with -m32
+#                                                     as a cross target, its tools native
 # Prints the install prefix on its last line; for Linux it is the path inside
 # the tree. The result is kept in a cache folder named by Qt version, target
 # and options, and reused when there. One source tree serves every target.
@@ -43,9 +44,11 @@ case "$target" in
     linux-x86_64|linux-i386)
         # Only the add-in links this Qt: no processes, no command lines.
         options+=(-platform linux-g++ -no-glib -no-feature-process -no-feature-commandlineparser)
+        # i386 is built without running any i386 program: moc and the
+        # other tools are x86_64 ones, the libraries -m32.
+        [ "$target" = linux-i386 ] && options+=(-xplatform linux-g++-32)
         name=qt-$qt_version-$target-static
-        export LUMARO_TREE_ARCH=amd64
-        [ "$target" = linux-i386 ] && LUMARO_TREE_ARCH=i386 ;;
+        export LUMARO_TREE_ARCH=amd64 ;;
     *) echo "unknown target: $target" >&2; exit 2 ;;
 esac
 tag=$(printf '%s\n' "${options[@]}" | sha1sum | cut -c1-8)

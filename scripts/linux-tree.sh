@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # A Debian 11 (bullseye) tree, made once with debootstrap from the machine's
-# own mirror: the shipped Linux libraries are built in it with its compiler
-# and glibc 2.31, so that they load on systems as old as that and older.
-# No Qt is installed in it; the static Qt goes under its /opt.
+# own mirror: the shipped Linux libraries, x86_64 and i386 alike, are built
+# in the amd64 tree with its compiler (-m32 for i386) and glibc 2.31, so that
+# they load on systems as old as that and older; building runs no i386
+# program. The i386 tree only serves to run the i386 library's tests.
+# No Qt is installed in them; the static Qt goes under the amd64 tree's /opt.
 #   scripts/linux-tree.sh path            make the tree when missing, print its path
 #   scripts/linux-tree.sh run CMD [ARG..] run CMD in the tree, the repository at /src
 #                                          and the cache's sources at /cache-src
@@ -28,11 +30,33 @@ case "$arch" in
     *) echo "unknown tree architecture: $arch" >&2; exit 2 ;;
 esac
 tree=$cache/$suite-$arch
-# What building needs; nothing of Qt.
-packages=g++,make,cmake,perl,libc6-dev,binutils
+# What building needs; nothing of Qt. The amd64 tree builds for i386 too.
+base=g++,make,cmake,perl,libc6-dev,binutils
+packages=$base
+[ "$arch" = amd64 ] && packages+=,g++-multilib
+
+# A tree made before a package joined the list gets it installed with the
+# tree's own apt, from the mirror the tree was made from.
+complete_tree() {
+    local had missing=() p
+    had=$(cat "$tree/.complete")
+    for p in ${packages//,/ }; do
+        [[ ",${had:-$base}," == *",$p,"* ]] || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing ${missing[*]} in the $suite tree ($arch)" >&2
+    cp /etc/resolv.conf "$tree/etc/resolv.conf" 2>/dev/null || true
+    # shellcheck disable=SC2016
+    $SUDO unshare --mount --propagation private -- sh -c '
+        mount -t proc proc "$1/proc" &&
+        exec chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
+            sh -c "apt-get update -qq && apt-get install -y -qq --no-install-recommends $2 >/dev/null && apt-get clean"
+    ' sh "$tree" "${missing[*]}" >&2 || { echo "cannot install ${missing[*]} in $tree" >&2; exit 1; }
+    echo "$packages" | $SUDO tee "$tree/.complete" >/dev/null
+}
 
 make_tree() {
-    [ -f "$tree/.complete" ] && return 0
+    [ -f "$tree/.complete" ] && { complete_tree; return 0; }
     LUMARO_WITH_TREE=1 scripts/install-deps.sh
     local mirror start
     mirror=$(scripts/apt-mirror.sh)
@@ -47,7 +71,7 @@ make_tree() {
     $SUDO mkdir -p "$tree/src" "$tree/cache-src" "$tree/build" "$tree/opt"
     # Qt is built and installed there as the caller.
     $SUDO chown "$(id -u):$(id -g)" "$tree/build" "$tree/opt"
-    $SUDO touch "$tree/.complete"
+    echo "$packages" | $SUDO tee "$tree/.complete" >/dev/null
     echo "$suite tree made in $(( $(date +%s) - start )) s" >&2
 }
 

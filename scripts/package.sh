@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the add-in package the platform installs: the Windows DLLs from
 # build-win32 and build-win64, and the Linux libraries as shipped, built in
-# the bullseye trees (scripts/build-shipped-linux.sh, which makes the trees
-# and their Qt first when missing); then checks the package and lists what
+# the bullseye tree (scripts/build-shipped-linux.sh, which makes the tree
+# and its Qt first when missing); then checks the package and lists what
 # it holds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,16 +17,9 @@ need build-win64/Lumaro1CDriverNative1.dll "scripts/test.sh --windows"
 
 linux64=$(scripts/build-shipped-linux.sh x86_64 | tail -n 1)
 extra="Windows|i386|$root/build-win32/Lumaro1CDriverNative1.dll;Windows|x86_64|$root/build-win64/Lumaro1CDriverNative1.dll"
-extra+=";Linux|x86_64|$linux64"
-expect="Linux|x86_64,Windows|i386,Windows|x86_64"
-# The 32-bit tree runs only where the kernel runs 32-bit programs.
-if why=$(LUMARO_TREE_ARCH=i386 scripts/linux-tree.sh check); then
-    linux32=$(scripts/build-shipped-linux.sh i386 | tail -n 1)
-    extra+=";Linux|i386|$linux32"
-    expect+=",Linux|i386"
-else
-    echo "package.sh: no Linux i386 library ($why): packing without it"
-fi
+linux32=$(scripts/build-shipped-linux.sh i386 | tail -n 1)
+extra+=";Linux|x86_64|$linux64;Linux|i386|$linux32"
+expect="Linux|x86_64,Windows|i386,Windows|x86_64,Linux|i386"
 
 # Re-configure only when the list changes, so that a second run rebuilds nothing.
 if [ "$(sed -n 's/^LUMARO_PACKAGE_EXTRA:STRING=//p' build/CMakeCache.txt)" != "$extra" ]; then
