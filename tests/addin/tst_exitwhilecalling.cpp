@@ -120,9 +120,13 @@ void TestExitWhileCalling::processEndsPromptly()
 #if defined(_WIN32)
     QVERIFY(!text.contains("Bye..."));
 #endif
-    // The settings file is whole, and no write left its copy behind.
+    // The settings file is whole. On Linux the write in flight was waited
+    // for and left no copy behind; Windows may kill it half way, and the
+    // copy then waits for the next write.
     const QDir settings(root + QStringLiteral("/Settings"));
+#if !defined(_WIN32)
     QCOMPARE(settings.entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Lumaro1CDriverNative.ini")});
+#endif
     QSettings file(settings.filePath(QStringLiteral("Lumaro1CDriverNative.ini")), QSettings::IniFormat);
     QCOMPARE(file.status(), QSettings::NoError);
     QVERIFY(file.value(QStringLiteral("Main/ScalePort")).toInt() >= 27000);
