@@ -1,5 +1,6 @@
 #include "addin/component.h"
 
+#include "addin/callgate.h"
 #include "addin/guarded.h"
 #include "addin/libraryinfo.h"
 #include "addin/libraryobjects.h"
@@ -13,7 +14,9 @@
 #include <QLocale>
 #include <mutex>
 
+#if defined(_WIN32)
 #include <clocale>
+#endif
 
 namespace {
 
@@ -80,6 +83,7 @@ try {
 
 bool Lumaro1CDriverNative::Init(void *platformConnection)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     TraceScope trace(traceName("Init"));
     connection = static_cast<IAddInDefBase *>(platformConnection);
 
@@ -98,6 +102,7 @@ try {
 
 bool Lumaro1CDriverNative::setMemManager(void *platformMemoryManager)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     TraceScope trace(traceName("setMemManager"));
     memoryManager = static_cast<IMemoryManager *>(platformMemoryManager);
     return memoryManager != nullptr;
@@ -107,6 +112,7 @@ try {
 
 long Lumaro1CDriverNative::GetInfo()
 try {
+    LUMARO_ENTER_OR_RETURN(0L);
     return LibraryInfo::applicationVersion().remove(QLatin1Char('.')).toLong();
 } catch (...) {
     return failedWith("Lumaro1CDriverNative::GetInfo", 0L);
@@ -114,6 +120,7 @@ try {
 
 void Lumaro1CDriverNative::Done()
 try {
+    LUMARO_ENTER_OR_RETURN();
     TraceScope trace(traceName("Done"));
 } catch (...) {
     logCaughtException("Lumaro1CDriverNative::Done");
@@ -121,6 +128,7 @@ try {
 
 bool Lumaro1CDriverNative::RegisterExtensionAs(WCHAR_T **extensionName)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     TraceScope trace(traceName("RegisterExtensionAs"));
     LibraryObjects *objects = LibraryObjects::instance();
     return objects && toPlatformString(extensionName, objects->extensionName);
@@ -130,18 +138,18 @@ try {
 
 void Lumaro1CDriverNative::SetLocale(const WCHAR_T *locale)
 try {
+    LUMARO_ENTER_OR_RETURN();
     TraceScope trace(traceName("SetLocale"));
-    // No code, no change: a null would only query the locale.
-    if (locale) {
 #if defined(_WIN32)
+    // The library's own C runtime. No code, no change: a null would only
+    // query the locale.
+    if (locale)
         _wsetlocale(LC_ALL, locale);
 #else
-        // The platform's code is ASCII ("ru_RU"); an unknown one leaves the
-        // process locale as it was.
-        const QByteArray code = fromPlatformString(locale).toLatin1();
-        std::setlocale(LC_ALL, code.constData());
+    // The process's C locale is the host's, shared by its threads: left as
+    // it is. The catalogues and number formats follow the system locale.
+    Q_UNUSED(locale);
 #endif
-    }
     loadTranslations();
 } catch (...) {
     logCaughtException("Lumaro1CDriverNative::SetLocale");
@@ -149,6 +157,7 @@ try {
 
 void Lumaro1CDriverNative::SetUserInterfaceLanguageCode(const WCHAR_T *)
 try {
+    LUMARO_ENTER_OR_RETURN();
     TraceScope trace(traceName("SetUserInterfaceLanguageCode"));
 } catch (...) {
     logCaughtException("Lumaro1CDriverNative::SetUserInterfaceLanguageCode");

@@ -2,6 +2,7 @@
 
 #include "addin/component.h"
 
+#include "addin/callgate.h"
 #include "addin/componenttr.h"
 #include "addin/guarded.h"
 #include "addin/libraryobjects.h"
@@ -29,6 +30,7 @@ QString methodLine(long methodNum)
 
 bool Lumaro1CDriverNative::CallAsFunc(const long methodNum, tVariant *retValue, tVariant *params, const long paramCount)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     TraceScope trace(QStringLiteral("Lumaro1CDriverNative::CallAsFunc"));
     writeLog(methodLine(methodNum));
 
@@ -155,6 +157,7 @@ void Lumaro1CDriverNative::reportFailedCall(long methodNum, tVariant *result, co
 
 bool Lumaro1CDriverNative::CallAsProc(const long methodNum, tVariant *, const long)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     TraceScope trace(QStringLiteral("Lumaro1CDriverNative::CallAsProc"));
     writeLog(methodLine(methodNum));
     switch (methodNum) {

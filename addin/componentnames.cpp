@@ -3,6 +3,7 @@
 
 #include "addin/component.h"
 
+#include "addin/callgate.h"
 #include "addin/guarded.h"
 #include "addin/libraryobjects.h"
 #include "addin/tracescope.h"
@@ -22,6 +23,7 @@ const MPropMethodTable &table()
 
 long Lumaro1CDriverNative::GetNProps()
 try {
+    LUMARO_ENTER_OR_RETURN(0L);
     const long count = table().propCount();
     writeLog(QStringLiteral("GetNProps() - %1").arg(count));
     return count;
@@ -31,6 +33,7 @@ try {
 
 long Lumaro1CDriverNative::FindProp(const WCHAR_T *propName)
 try {
+    LUMARO_ENTER_OR_RETURN(-1L);
     writeLog(QStringLiteral("FindProp"));
     return table().findProp(fromPlatformString(propName));
 } catch (...) {
@@ -39,6 +42,7 @@ try {
 
 const WCHAR_T *Lumaro1CDriverNative::GetPropName(long propNum, long propAlias)
 try {
+    LUMARO_ENTER_OR_RETURN(static_cast<const WCHAR_T *>(nullptr));
     TraceScope trace(QStringLiteral("Lumaro1CDriverNative::GetPropName"));
     const QString name = table().propName(propNum, propAlias);
     if (name.isEmpty())
@@ -52,6 +56,7 @@ try {
 
 bool Lumaro1CDriverNative::GetPropVal(const long, tVariant *)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     TraceScope trace(QStringLiteral("Lumaro1CDriverNative::GetPropVal"));
     return false;
 } catch (...) {
@@ -60,6 +65,7 @@ try {
 
 bool Lumaro1CDriverNative::SetPropVal(const long, tVariant *)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     // Settings change through SetParameter.
     TraceScope trace(QStringLiteral("Lumaro1CDriverNative::SetPropVal"));
     return false;
@@ -69,6 +75,7 @@ try {
 
 bool Lumaro1CDriverNative::IsPropReadable(const long propNum)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     writeLog(QStringLiteral("IsPropReadable"));
     return table().prop(propNum).readable;
 } catch (...) {
@@ -77,6 +84,7 @@ try {
 
 bool Lumaro1CDriverNative::IsPropWritable(const long propNum)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     writeLog(QStringLiteral("IsPropWritable"));
     return table().prop(propNum).writable;
 } catch (...) {
@@ -85,6 +93,7 @@ try {
 
 long Lumaro1CDriverNative::GetNMethods()
 try {
+    LUMARO_ENTER_OR_RETURN(0L);
     const long count = table().methodCount();
     writeLog(QStringLiteral("GetNMethods() - %1").arg(count));
     return count;
@@ -94,6 +103,7 @@ try {
 
 long Lumaro1CDriverNative::FindMethod(const WCHAR_T *methodName)
 try {
+    LUMARO_ENTER_OR_RETURN(-1L);
     writeLog(QStringLiteral("FindMethod(const WCHAR_T* wsMethodName)"));
     const QString name = fromPlatformString(methodName);
     const int number = table().findMethod(name);
@@ -109,6 +119,7 @@ try {
 
 const WCHAR_T *Lumaro1CDriverNative::GetMethodName(const long methodNum, const long methodAlias)
 try {
+    LUMARO_ENTER_OR_RETURN(static_cast<const WCHAR_T *>(nullptr));
     TraceScope trace(QStringLiteral("Lumaro1CDriverNative::GetMethodName"));
     const QString name = table().methodName(methodNum, methodAlias);
     if (name.isEmpty())
@@ -122,6 +133,7 @@ try {
 
 long Lumaro1CDriverNative::GetNParams(const long methodNum)
 try {
+    LUMARO_ENTER_OR_RETURN(0L);
     return table().method(methodNum).paramCount;
 } catch (...) {
     return failedWith("Lumaro1CDriverNative::GetNParams", 0L);
@@ -129,6 +141,7 @@ try {
 
 bool Lumaro1CDriverNative::GetParamDefValue(const long methodNum, const long, tVariant *defValue)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     TraceScope trace(QStringLiteral("Lumaro1CDriverNative::GetParamDefValue"));
     writeLog(QStringLiteral("%1-%2").arg(methodNum).arg(table().method(methodNum).englishName));
     setEmptyResult(defValue);
@@ -139,6 +152,7 @@ try {
 
 bool Lumaro1CDriverNative::HasRetVal(const long methodNum)
 try {
+    LUMARO_ENTER_OR_RETURN(false);
     return table().method(methodNum).hasReturnValue;
 } catch (...) {
     return failedWith("Lumaro1CDriverNative::HasRetVal", false);

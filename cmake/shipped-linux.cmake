@@ -12,3 +12,9 @@ target_compile_definitions(Lumaro1CDriverNative PRIVATE LUMARO_NEVER_UNLOADED)
 # 2.28 too. The library's own check names any other symbol newer than that.
 target_sources(Lumaro1CDriverNative PRIVATE ${CMAKE_SOURCE_DIR}/addin/entry/shipped/glibcbaseline.cpp)
 target_link_options(Lumaro1CDriverNative PRIVATE "LINKER:--wrap=pow")
+
+# Static destructors run only once the calls in flight have left
+# (exitorder.cpp); the host's C locale is never changed (processlocale.cpp).
+target_sources(Lumaro1CDriverNative PRIVATE ${CMAKE_SOURCE_DIR}/addin/entry/shipped/exitorder.cpp
+    ${CMAKE_SOURCE_DIR}/addin/entry/shipped/processlocale.cpp)
+target_link_options(Lumaro1CDriverNative PRIVATE "LINKER:--wrap=__cxa_atexit" "LINKER:--wrap=setlocale")

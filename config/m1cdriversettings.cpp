@@ -1,6 +1,7 @@
 #include "config/m1cdriversettings.h"
 
 #include "addin/valueconversion.h"
+#include "config/processalive.h"
 #include "config/vxlog.h"
 #include "config/vxroot.h"
 
@@ -88,6 +89,35 @@ bool replaceFile(const QString &from, const QString &to)
 #else
     return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 #endif
+}
+
+// The copy a write makes beside the file: "<file>.<pid>-<n>.tmp". Joined,
+// not formatted, so that a '%' in the folder's name stays as it is.
+QString copyPath(const QString &path, qint64 pid, unsigned number)
+{
+    return path + QLatin1Char('.') + QString::number(pid) + QLatin1Char('-') + QString::number(number)
+        + QStringLiteral(".tmp");
+}
+
+// A process that died in the middle of a write left its copy, and the lock
+// file QSettings made beside it. Taken under the file's lock, when no live
+// process writes: only the copies of processes that are gone go.
+void removeAbandonedCopies(const QString &path)
+{
+    const QFileInfo file(path);
+    const QDir dir = file.absoluteDir();
+    const QString prefix = file.fileName() + QLatin1Char('.');
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        if (!name.startsWith(prefix) || !(name.endsWith(QLatin1String(".tmp")) || name.endsWith(QLatin1String(".tmp.lock"))))
+            continue;
+        const QStringRef rest = name.midRef(prefix.size());
+        const int dash = rest.indexOf(QLatin1Char('-'));
+        bool isPid = false;
+        const qint64 pid = rest.left(dash).toLongLong(&isPid);
+        if (!isPid || pid == QCoreApplication::applicationPid() || processAlive(pid))
+            continue;
+        QFile::remove(dir.filePath(name));
+    }
 }
 
 } // namespace
@@ -207,8 +237,9 @@ M1CDriverSettings::WriteResult M1CDriverSettings::writeOnce(const QString &path,
     QLockFile lock(path + QStringLiteral(".lock"));
     if (!lock.tryLock(saveLockWait))
         return Failed;
+    removeAbandonedCopies(path);
     static std::atomic<unsigned> copies{0};
-    const QString copy = QStringLiteral("%1.%2-%3.tmp").arg(path).arg(QCoreApplication::applicationPid()).arg(++copies);
+    const QString copy = copyPath(path, QCoreApplication::applicationPid(), ++copies);
     QFile::remove(copy);
     if (QFileInfo(path).isFile() && !QFile::copy(path, copy))
         return Failed;

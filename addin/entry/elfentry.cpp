@@ -3,6 +3,7 @@
 
 #if !defined(_WIN32)
 
+#include "addin/callgate.h"
 #include "addin/guarded.h"
 #include "addin/libraryattach.h"
 #include "addin/libraryobjects.h"
@@ -22,12 +23,14 @@ struct LibraryLocation
 
 LibraryLocation locateLibrary();
 bool detached = false;
+// A call was still inside when the process ended: what it uses stays.
+bool abandoned = false;
 
 #if defined(LUMARO_NEVER_UNLOADED)
 // Never unmapped (Qt is linked in): the destructor runs only as the process
-// ends, after Qt's own globals in here may be gone and while other threads
-// may still be calling in. As on Windows nothing runs then: what must
-// outlive the process was written when it changed.
+// ends, after Qt's own globals in here are gone (exitorder.cpp). As on
+// Windows nothing runs then: what must outlive the process was written when
+// it changed.
 constexpr bool detachAtExit = false;
 #else
 constexpr bool detachAtExit = true;
@@ -36,10 +39,15 @@ constexpr bool detachAtExit = true;
 // Runs at dlclose, or at exit() while Qt's own global objects still live:
 // a host that exits without unloading us reaches the ELF destructor only
 // after Qt has torn itself down, too late to destroy an application object.
+// Another thread may be inside a call then: it is waited for, a while.
 void detachOnce()
 {
-    if (detached)
+    if (detached || abandoned)
         return;
+    if (!CallGate::close(CallGate::exitWait)) {
+        abandoned = true;
+        return;
+    }
     detached = true;
     const LibraryLocation location = locateLibrary();
     libraryNotification(location.handle, ProcessDetach, 0, location.path);
@@ -54,13 +62,15 @@ __attribute__((constructor)) void libraryLoaded()
     } catch (...) {
         logCaughtException("libraryLoaded");
     }
-    if (detachAtExit)
+    if (detachAtExit) {
         std::atexit(detachOnce);
+        CallGate::setOnCallCount([] { std::atexit(detachOnce); });
+    }
 }
 
 __attribute__((destructor)) void libraryUnloaded()
 {
-    if (!detachAtExit)
+    if (!detachAtExit || abandoned)
         return;
     try {
         detachOnce();

@@ -27,14 +27,30 @@ QStringList childHostArguments(int argc, char *argv[])
     return arguments;
 }
 
-void startChildHost(QProcess &process, const QString &root, const QStringList &arguments, const QProcessEnvironment &extra)
+namespace {
+
+void startHost(QProcess &process, const QString &program, const QString &root, const QStringList &arguments,
+               const QProcessEnvironment &extra)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("VXDRIVER_ROOT"), root);
     for (const QString &name : extra.keys())
         environment.insert(name, extra.value(name));
     process.setProcessEnvironment(environment);
-    process.start(QCoreApplication::applicationFilePath(), QStringList{QString::fromLatin1(childHostFlag)} + arguments);
+    process.start(program, arguments);
+}
+
+} // namespace
+
+void startChildHost(QProcess &process, const QString &root, const QStringList &arguments, const QProcessEnvironment &extra)
+{
+    startHost(process, QCoreApplication::applicationFilePath(), root,
+              QStringList{QString::fromLatin1(childHostFlag)} + arguments, extra);
+}
+
+void startPlainHost(QProcess &process, const QString &root, const QStringList &arguments, const QProcessEnvironment &extra)
+{
+    startHost(process, QStringLiteral(LUMARO_BINARY_DIR "/bin/lumaro-plainhost"), root, arguments, extra);
 }
 
 bool childEndsWithin(QProcess &process, int ms)

@@ -19,6 +19,9 @@ QStringList childHostArguments(int argc, char *argv[]);
 // Starts the child under `root`, with `extra` added to this environment.
 void startChildHost(QProcess &process, const QString &root, const QStringList &arguments,
                     const QProcessEnvironment &extra = QProcessEnvironment());
+// The host without Qt (lumaro-plainhost) with these arguments, under `root`.
+void startPlainHost(QProcess &process, const QString &root, const QStringList &arguments,
+                    const QProcessEnvironment &extra = QProcessEnvironment());
 // True when it ended within `ms`; one still running then is killed.
 bool childEndsWithin(QProcess &process, int ms);
 

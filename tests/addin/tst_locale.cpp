@@ -6,6 +6,7 @@
 // ctest-timeout: 120
 
 #include "helper_addinsession.h"
+#include "helper_childhost.h"
 #include "scale/mscaleerror.h"
 
 #include <QCoreApplication>
@@ -85,6 +86,8 @@ private slots:
     void initTestCase();
     void catalogueFollowsSystemLocale_data();
     void catalogueFollowsSystemLocale();
+    void hostLocaleLeftAlone_data();
+    void hostLocaleLeftAlone();
 
 private:
     QTemporaryDir dir;
@@ -157,6 +160,36 @@ void TestLocale::catalogueFollowsSystemLocale()
     const QJsonArray log = report.value(QStringLiteral("log")).toArray();
     // Once at Init, once at SetLocale.
     QCOMPARE(log.toVariantList().count(localeLine), 2);
+}
+
+// A host without Qt, as the platform's Linux client is, keeps the C locale
+// it set (or did not set) through loading, SetLocale, calls and unloading:
+// what the environment or the platform names differs from it in each case.
+void TestLocale::hostLocaleLeftAlone_data()
+{
+    QTest::addColumn<QString>("hostCtype");
+    QTest::addColumn<QString>("environment");
+    QTest::addColumn<QString>("platformCode");
+
+    QTest::newRow("host never set it") << "-" << "C.UTF-8" << "C.UTF-8";
+    QTest::newRow("host set its own LC_CTYPE") << "C.UTF-8" << "C" << "C";
+    QTest::newRow("platform says ru_RU") << "-" << "ru_RU.UTF-8" << "ru_RU";
+}
+
+void TestLocale::hostLocaleLeftAlone()
+{
+    QFETCH(QString, hostCtype);
+    QFETCH(QString, environment);
+    QFETCH(QString, platformCode);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QProcess host;
+    host.setProcessChannelMode(QProcess::MergedChannels);
+    startPlainHost(host, root.path(), {QStringLiteral("locale"), addinPath(), hostCtype, platformCode},
+                   environmentWithLocale(QStringLiteral("LANG"), environment));
+    QVERIFY(host.waitForFinished(60000));
+    const QString output = QString::fromUtf8(host.readAll());
+    QVERIFY2(host.exitCode() == 0 && output.contains(QLatin1String("Result: success")), qPrintable(output));
 }
 
 int main(int argc, char *argv[])

@@ -4,19 +4,30 @@
 //
 // Usage: lumaro-plainhost <add-in .so> <scale port on 127.0.0.1> <goods table XML file>
 // Prints one line per method and exits 0 only when every method succeeded.
+//
+// Two more ways to run it show what the add-in does to such a host:
+//   lumaro-plainhost locale <add-in .so> <host's LC_CTYPE, or -> <platform's locale code>
+//     exits 0 when the host's C locale is as the host set it after SetLocale;
+//   lumaro-plainhost exit <add-in .so> <ms>
+//     calls exit() that long after a second thread began calling without pause.
 
 #include "addin/platform/addindefbase.h"
 #include "addin/platform/componentbase.h"
 #include "addin/platform/memorymanager.h"
 
 #include <dlfcn.h>
+#include <locale.h>
 
+#include <atomic>
+#include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -86,6 +97,9 @@ public:
     }
 };
 
+// Set while a thread calls without pause: nothing is printed then.
+bool quiet = false;
+
 // Prints what the add-in tells the platform; counts the errors.
 class Connection : public IAddInDefBase
 {
@@ -95,7 +109,8 @@ public:
     bool AddError(unsigned short code, const WCHAR_T *source, const WCHAR_T *description, long number) override
     {
         ++errors;
-        std::printf("  AddError %u %s: %s (%ld)\n", code, toUtf8(source).c_str(), toUtf8(description).c_str(), number);
+        if (!quiet)
+            std::printf("  AddError %u %s: %s (%ld)\n", code, toUtf8(source).c_str(), toUtf8(description).c_str(), number);
         return true;
     }
     bool Read(WCHAR_T *, tVariant *, long *, WCHAR_T **) override { return false; }
@@ -215,7 +230,8 @@ bool call(IComponentBase *component, const char16_t *name, Arg (&&args)[Count], 
         if (!t.empty())
             line += " \"" + t + '"';
     }
-    std::printf("%s\n", line.c_str());
+    if (!quiet)
+        std::printf("%s\n", line.c_str());
     return ok;
 }
 
@@ -228,55 +244,150 @@ bool readFile(const char *path, std::string *contents)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+struct Loaded
 {
-    std::string table;
-    if (argc != 4 || !readFile(argv[3], &table)) {
-        std::fprintf(stderr, "usage: lumaro-plainhost <add-in .so> <scale port> <goods table XML file>\n");
-        return 2;
-    }
-    void *library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
+    void *library = nullptr;
+    long (*destroyObject)(IComponentBase **) = nullptr;
+    IComponentBase *component = nullptr;
+};
+
+// The library loaded and one component made, with this host's services.
+bool load(const char *path, Connection &connection, Loaded *loaded)
+{
+    loaded->library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!loaded->library) {
         std::printf("dlopen: %s\n", dlerror());
-        return 1;
+        return false;
     }
     using GetClassNamesFn = const WCHAR_T *(*)();
     using GetClassObjectFn = long (*)(const WCHAR_T *, IComponentBase **);
     using DestroyObjectFn = long (*)(IComponentBase **);
-    const auto getClassNames = reinterpret_cast<GetClassNamesFn>(dlsym(library, "GetClassNames"));
-    const auto getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(library, "GetClassObject"));
-    const auto destroyObject = reinterpret_cast<DestroyObjectFn>(dlsym(library, "DestroyObject"));
-    if (!getClassNames || !getClassObject || !destroyObject) {
+    const auto getClassNames = reinterpret_cast<GetClassNamesFn>(dlsym(loaded->library, "GetClassNames"));
+    const auto getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(loaded->library, "GetClassObject"));
+    loaded->destroyObject = reinterpret_cast<DestroyObjectFn>(dlsym(loaded->library, "DestroyObject"));
+    if (!getClassNames || !getClassObject || !loaded->destroyObject) {
         std::printf("exports missing\n");
-        return 1;
+        return false;
     }
     const WCHAR_T *names = getClassNames();
     std::printf("GetClassNames: %s\n", toUtf8(names).c_str());
-
-    IComponentBase *component = nullptr;
-    if (!names || getClassObject(names, &component) == 0 || !component) {
+    if (!names || getClassObject(names, &loaded->component) == 0 || !loaded->component) {
         std::printf("GetClassObject failed\n");
+        return false;
+    }
+    loaded->component->setMemManager(&memory);
+    loaded->component->Init(&connection);
+    return true;
+}
+
+void unload(Loaded &loaded)
+{
+    loaded.component->Done();
+    loaded.destroyObject(&loaded.component);
+    dlclose(loaded.library);
+}
+
+std::string processLocale()
+{
+    const char *name = std::setlocale(LC_ALL, nullptr);
+    return name ? name : "(none)";
+}
+
+int runLocale(const char *path, const char *hostCtype, const char *code)
+{
+    if (std::strcmp(hostCtype, "-") != 0 && !std::setlocale(LC_CTYPE, hostCtype)) {
+        std::printf("no locale %s here\n", hostCtype);
+        return 2;
+    }
+    const std::string before = processLocale();
+    std::printf("host locale: %s\n", before.c_str());
+    Connection connection;
+    Loaded loaded;
+    if (!load(path, connection, &loaded))
         return 1;
+    const std::string afterLoad = processLocale();
+    const Text platformCode = fromUtf8(code);
+    loaded.component->SetLocale(platformCode.c_str());
+    bool ok = call(loaded.component, u"SetParameter", {text(u"ScaleIP"), text(u"127.0.0.1")});
+    const std::string afterCalls = processLocale();
+    // The loading thread reads the global locale again, as the others do.
+    const bool threadGlobal = uselocale(locale_t(0)) == LC_GLOBAL_LOCALE;
+    unload(loaded);
+    const std::string afterUnload = processLocale();
+    std::printf("after load: %s\nafter SetLocale: %s\nafter unload: %s\nthread on the global locale: %s\n",
+                afterLoad.c_str(), afterCalls.c_str(), afterUnload.c_str(), threadGlobal ? "yes" : "no");
+    ok &= afterLoad == before && afterCalls == before && afterUnload == before && threadGlobal;
+    std::printf("%s\n", ok ? "Result: success" : "Result: failure");
+    return ok ? 0 : 1;
+}
+
+std::atomic<long> callsMade{0};
+
+// A second thread calls the add-in for ever (its log and its settings file
+// both); this one ends the process once the calls are well under way.
+int runExitWhileCalling(const char *path, int delayMs)
+{
+    static Connection connection;
+    static Loaded loaded;
+    if (!load(path, connection, &loaded))
+        return 1;
+    const long getVersion = loaded.component->FindMethod(u"GetVersion");
+    quiet = true;
+    std::thread([getVersion] {
+        for (long i = 0;; ++i) {
+            tVariant version;
+            setEmpty(version);
+            loaded.component->CallAsFunc(getVersion, &version, nullptr, 0);
+            takeText(version);
+            call(loaded.component, u"SetParameter", {text(u"ScalePort"), number(27000 + i % 1000)});
+            call(loaded.component, u"DoAdditionalAction", {text(u"ShowLog")});
+            ++callsMade;
+        }
+    }).detach();
+    while (callsMade < 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    std::exit(0);
+}
+
+int runSession(const char *path, const char *port, const char *tablePath)
+{
+    std::string table;
+    if (!readFile(tablePath, &table)) {
+        std::fprintf(stderr, "cannot read %s\n", tablePath);
+        return 2;
     }
     Connection connection;
-    component->setMemManager(&memory);
-    component->Init(&connection);
-
+    Loaded loaded;
+    if (!load(path, connection, &loaded))
+        return 1;
+    IComponentBase *component = loaded.component;
     bool ok = true;
     ok &= call(component, u"SetParameter", {text(u"ScaleIP"), text(u"127.0.0.1")});
-    ok &= call(component, u"SetParameter", {text(u"ScalePort"), number(std::atol(argv[2]))});
+    ok &= call(component, u"SetParameter", {text(u"ScalePort"), number(std::atol(port))});
     ok &= call(component, u"DeviceTest", {out(), out()});
     std::string device;
     ok &= call(component, u"Open", {out()}, &device);
     ok &= call(component, u"UploadGoods", {text(fromUtf8(device)), text(fromUtf8(table)), text(u"last")});
     ok &= call(component, u"Close", {text(fromUtf8(device))});
-
-    component->Done();
-    destroyObject(&component);
-    dlclose(library);
+    unload(loaded);
     ok &= connection.errors == 0;
     std::printf("%s\n", ok ? "Result: success" : "Result: failure");
     return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 5 && std::strcmp(argv[1], "locale") == 0)
+        return runLocale(argv[2], argv[3], argv[4]);
+    if (argc == 4 && std::strcmp(argv[1], "exit") == 0)
+        return runExitWhileCalling(argv[2], std::atoi(argv[3]));
+    if (argc == 4)
+        return runSession(argv[1], argv[2], argv[3]);
+    std::fprintf(stderr, "usage: lumaro-plainhost <add-in .so> <scale port> <goods table XML file>\n"
+                         "       lumaro-plainhost locale <add-in .so> <host LC_CTYPE or -> <platform locale code>\n"
+                         "       lumaro-plainhost exit <add-in .so> <ms>\n");
+    return 2;
 }
