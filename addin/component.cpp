@@ -53,7 +53,8 @@ Lumaro1CDriverNative::~Lumaro1CDriverNative()
     } catch (...) {
         logCaughtException("Lumaro1CDriverNative::~Lumaro1CDriverNative");
     }
-    qDeleteAll(goodsList);
+    for (const QList<GoodsRecord *> &rows : qAsConst(goodsList))
+        qDeleteAll(rows);
     goodsList.clear();
     // A platform that drops the component without closing its sessions must
     // not leave their connections behind.

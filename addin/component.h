@@ -96,7 +96,9 @@ private:
     IAddInDefBase *connection = nullptr;
     IMemoryManager *memoryManager = nullptr;
     QMap<QString, LumaroDriver *> openScales;
-    QList<GoodsRecord *> goodsList;
+    // Rows collected for an upload, by the device ID of the session that
+    // collected them; the session's last portion sends them.
+    QMap<QString, QList<GoodsRecord *>> goodsList;
     // The count the platform passed with the call being served, as given, for
     // the log; the operations read only as many parameters as the array holds.
     long givenParamCount = 0;

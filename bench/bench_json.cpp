@@ -67,7 +67,8 @@ QVariantMap updateGoodsRequest()
     data.insert(QStringLiteral("goods-no"), 1734);
     data.insert(QStringLiteral("goods-add-code"), qlonglong(4600123456789LL));
     data.insert(QStringLiteral("goods-name"), QStringLiteral("Сыр «Российский» 50% весовой"));
-    data.insert(QStringLiteral("goods-price"), 689.9);
+    // Beyond six significant digits: the writers must agree on every one.
+    data.insert(QStringLiteral("goods-price"), 12345.67);
     data.insert(QStringLiteral("goods-shelf-life"), 30);
     data.insert(QStringLiteral("goods-owner-group"), 1);
     QVariantMap request;

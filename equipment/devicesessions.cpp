@@ -9,6 +9,7 @@
 #include "addin/tracescope.h"
 #include "addin/valueconversion.h"
 #include "config/vxlog.h"
+#include "equipment/goodsrecord.h"
 #include "scale/lumarodriver.h"
 
 #include <QDateTime>
@@ -141,6 +142,8 @@ bool Lumaro1CDriverNative::closeScale(QString deviceId)
     it.value()->takeToCurrentThread();
     delete it.value();
     openScales.erase(it);
+    // Rows of an upload given up before its last portion never reach another.
+    qDeleteAll(goodsList.take(deviceId));
     return true;
 }
 

@@ -20,6 +20,9 @@ const unsigned short importantMessage = 1003;
 const long clearError = 5;
 const long uploadError = 4;
 
+const char notClearedText[] =
+    QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Scale did not clear its old goods (%1): goods no longer in the catalogue may remain");
+
 int currentScaleModel()
 {
     LibraryObjects *objects = LibraryObjects::instance();
@@ -125,9 +128,11 @@ bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTab
         }
         return false;
     }
-    goodsList.append(rows.records);
+    // Each session collects its own rows.
+    QList<GoodsRecord *> &collected = goodsList[deviceId];
+    collected.append(rows.records);
     rows.records.clear();
-    writeLog(QStringLiteral("Total goods: %1").arg(goodsList.size()));
+    writeLog(QStringLiteral("Total goods: %1").arg(collected.size()));
 
     GroupRecord allGoods;
     allGoods.number = 1;
@@ -140,12 +145,23 @@ bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTab
         // A failed catalogue is not sent again with the next one, nor one
         // whose sending was given up half way.
         OwnedRecords sent;
-        sent.records.swap(goodsList);
+        sent.records.swap(collected);
+        goodsList.remove(deviceId);
         // The transaction replaces records by number only; clearing first
-        // drops goods the new catalogue no longer has.
-        driver->clearGoodsAndGroups();
+        // drops goods the new catalogue no longer has. With nothing to put in
+        // their place the scale is left as it is, and the upload below fails
+        // without a word to the scale.
+        if (!sent.records.isEmpty() && !driver->clearGoodsAndGroups()) {
+            // The catalogue still goes, so that the scale has today's prices,
+            // but goods that left it may stay: the platform must know.
+            const QString reason = driver->lastErrorText();
+            writeLog(QString::fromLatin1(notClearedText).arg(reason));
+            addError(importantMessage, source, componentTr(notClearedText).arg(reason), uploadError);
+            result = false;
+        }
         if (driver->uploadGoods(groups, sent.records)) {
-            writeLog(QStringLiteral("Upload success."));
+            if (result)
+                writeLog(QStringLiteral("Upload success."));
         } else {
             const QString reason = driver->lastErrorText();
             writeLog(QStringLiteral("Error update goods info (%1)").arg(reason));

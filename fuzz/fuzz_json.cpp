@@ -60,28 +60,13 @@ bool sameInteger(const QVariant &a, const QVariant &b)
     return negativeA == negativeB && magnitudeA == magnitudeB;
 }
 
-// A double is written with six significant digits.
-bool closeEnough(double written, double read)
-{
-    if (written == read)
-        return true;
-    if (std::fabs(written) < 1e-300)
-        return std::fabs(read) < 1e-300;
-    return std::fabs(written - read) <= 6e-6 * std::fabs(written);
-}
-
-// A written double comes back as a double, or, when the writer chose the
-// exponent form without a point (1e+06), as that text.
+// A written double comes back as a double, the very same one.
 bool sameDouble(double written, const QVariant &read)
 {
-    if (read.userType() == QMetaType::Double)
-        return closeEnough(written, read.toDouble());
-    if (read.userType() != QMetaType::QString)
+    if (read.userType() != QMetaType::Double)
         return false;
-    const QString text = read.toString();
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    return ok && !text.contains(QLatin1Char('.')) && closeEnough(written, value);
+    const double value = read.toDouble();
+    return value == written && std::signbit(value) == std::signbit(written);
 }
 
 // UTF-8 cannot carry a lone surrogate; the writer's bytes replace it.

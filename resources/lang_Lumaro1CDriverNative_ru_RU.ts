@@ -19,5 +19,9 @@
         <source>Try connect to scale: IP: %1. Port: %2.</source>
         <translation>Попытка соединения с весами: IP: %1. Порт: %2.</translation>
     </message>
+    <message>
+        <source>Scale did not clear its old goods (%1): goods no longer in the catalogue may remain</source>
+        <translation>Весы не удалили старые товары (%1): товары, которых уже нет в каталоге, могут остаться на весах</translation>
+    </message>
 </context>
 </TS>

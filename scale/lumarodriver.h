@@ -29,13 +29,18 @@ public:
     static constexpr int connectTimeoutMs = 2000;
     static constexpr int firstAnswerWaitMs = 200;
     static constexpr int secondAnswerWaitMs = 2000;
-    static constexpr int nextBytesWaitMs = 30;
+    // A scale commits or wipes its store before it answers EndUpdate or
+    // ClearGoodsAndGroups; a large catalogue takes seconds.
+    static constexpr int storeAnswerWaitMs = 30000;
+    // A pause inside an answer: a piece held back by Nagle's algorithm
+    // until our delayed acknowledgement, or a busy network.
+    static constexpr int nextBytesWaitMs = 2000;
     static constexpr int writeWaitMs = 2000;
     // A real answer is a few kilobytes at most; a peer that streams beyond
     // this cannot be sending one.
     static constexpr int maxAnswerBytes = 1024 * 1024;
-    // A peer that trickles bytes just faster than the pause limit would
-    // otherwise hold the caller for hours.
+    // The whole answer, from its first bytes: a peer that trickles bytes
+    // just faster than the pause limit would otherwise hold the caller for hours.
     static constexpr int maxAnswerMs = 5000;
     static constexpr int defaultPort = 27706;
 
@@ -100,7 +105,7 @@ Q_SIGNALS:
 protected:
     // Transport.
     bool link();
-    bool awaitAnswer();
+    bool awaitAnswer(int secondWaitMs = secondAnswerWaitMs);
     QByteArray &readResponse(QByteArray &buffer);
     bool exchange(QString command, QVariantMap data);
     bool exchange(const QString &command, const RequestFields &data);
@@ -141,7 +146,7 @@ private:
     bool descriptorBlocks = false;
     int receiveLimitMs = 0;
 
-    bool answerBytesArrived();
+    bool answerBytesArrived(int secondWaitMs);
     bool hasUnreadBytes() const;
     void keepSocketBuffer();
     void takeUnreadBytes(QByteArray &buffer);
@@ -157,8 +162,8 @@ private:
     bool takeExpectedAnswer(int id, QLatin1String response);
     bool isAcceptedAnswer(const QVariantMap &answer, bool readable) const;
     bool sendAndReceive(const QString &command, const RequestFields &data, QVariantMap &answer, bool &accepted);
-    bool sendAndJudge(const QByteArray &request, bool &accepted);
-    bool exchangeRequest(const QByteArray &request);
+    bool sendAndJudge(const QByteArray &request, bool &accepted, int secondWaitMs = secondAnswerWaitMs);
+    bool exchangeRequest(const QByteArray &request, int secondWaitMs = secondAnswerWaitMs);
     void dropConnection();
     void fillState(const QVariantMap &data);
     bool unsupported();

@@ -16,6 +16,25 @@ const int noAnswerCode = 2;
 const int badAnswerCode = 12;
 const int greetingId = 1;
 
+// How long the answer to a command may take to start.
+int answerWaitFor(const QString &command)
+{
+    if (command == QLatin1String("EndUpdate") || command == QLatin1String("ClearGoodsAndGroups"))
+        return LumaroDriver::storeAnswerWaitMs;
+    return LumaroDriver::secondAnswerWaitMs;
+}
+
+// An answer is an object: bytes that begin otherwise never become one that
+// is accepted, however many follow, so there is nothing to wait for.
+bool mayBecomeAnswer(const QByteArray &bytes)
+{
+    for (const char c : bytes) {
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            return c == '{';
+    }
+    return true;
+}
+
 QString decodeAnswer(const QByteArray &bytes)
 {
     const int end = bytes.indexOf('\0');
@@ -75,14 +94,14 @@ bool LumaroDriver::link()
     return true;
 }
 
-bool LumaroDriver::answerBytesArrived()
+bool LumaroDriver::answerBytesArrived(int secondWaitMs)
 {
-    return receiveBytes(firstAnswerWaitMs) || hasUnreadBytes() || receiveBytes(secondAnswerWaitMs);
+    return receiveBytes(firstAnswerWaitMs) || hasUnreadBytes() || receiveBytes(secondWaitMs);
 }
 
-bool LumaroDriver::awaitAnswer()
+bool LumaroDriver::awaitAnswer(int secondWaitMs)
 {
-    if (answerBytesArrived())
+    if (answerBytesArrived(secondWaitMs))
         return true;
     lastErrorCode = noAnswerCode;
     dropConnection();
@@ -108,13 +127,14 @@ bool LumaroDriver::collectAnswer(QByteArray &buffer, QVariant &value, bool &comp
             return true;
         }
         value = MJson::parse(decodeAnswer(buffer), complete);
-        if (complete)
+        if (complete || !mayBecomeAnswer(buffer))
             break;
         if (!elapsed.isValid())
             elapsed.start();
-        else if (elapsed.hasExpired(maxAnswerMs))
+        const qint64 left = maxAnswerMs - elapsed.elapsed();
+        if (left <= 0)
             break;
-        receiveBytes(nextBytesWaitMs);
+        receiveBytes(int(qMin<qint64>(nextBytesWaitMs, left)));
     }
     return false;
 }
@@ -185,11 +205,11 @@ bool LumaroDriver::sendAndReceive(const QString &command, const RequestFields &d
     return true;
 }
 
-bool LumaroDriver::sendAndJudge(const QByteArray &request, bool &accepted)
+bool LumaroDriver::sendAndJudge(const QByteArray &request, bool &accepted, int secondWaitMs)
 {
     writeRequest(request);
     accepted = false;
-    if (!awaitAnswer())
+    if (!awaitAnswer(secondWaitMs))
         return false;
     accepted = takeExpectedAnswer(requestId, QLatin1String("Ok"));
     return true;
@@ -202,13 +222,13 @@ bool LumaroDriver::exchange(QString command, QVariantMap data)
 
 bool LumaroDriver::exchange(const QString &command, const RequestFields &data)
 {
-    return exchangeRequest(protocol->buildRequest(requestId, command, data));
+    return exchangeRequest(protocol->buildRequest(requestId, command, data), answerWaitFor(command));
 }
 
-bool LumaroDriver::exchangeRequest(const QByteArray &request)
+bool LumaroDriver::exchangeRequest(const QByteArray &request, int secondWaitMs)
 {
     bool accepted = false;
-    if (!sendAndJudge(request, accepted))
+    if (!sendAndJudge(request, accepted, secondWaitMs))
         return false;
     if (!accepted) {
         lastErrorCode = badAnswerCode;
@@ -226,7 +246,7 @@ bool LumaroDriver::executeCommand(QString command, QVariantMap data)
         return false;
     }
     bool accepted = false;
-    if (!sendAndJudge(protocol->buildRequest(requestId, command, RequestFields::fromMap(data)), accepted))
+    if (!sendAndJudge(protocol->buildRequest(requestId, command, RequestFields::fromMap(data)), accepted, answerWaitFor(command)))
         return false;
     dropConnection();
     if (!accepted) {

@@ -144,3 +144,11 @@ bool setParameter(FakePlatform &platform, IComponentBase *component, const QStri
     const long setParameterMethod = 3;
     return callMethod(platform, component, setParameterMethod, params) == QVariant(true);
 }
+
+QStringList reportLines(const QList<FakeConnection::ErrorReport> &reports)
+{
+    QStringList lines;
+    for (const FakeConnection::ErrorReport &report : reports)
+        lines << QStringLiteral("%1|%2|%3|%4").arg(report.code).arg(report.source, report.description).arg(report.number);
+    return lines;
+}

@@ -56,6 +56,9 @@ void setSystemLocale(const char *name);
 // through `variable` (LC_ALL, LANG...); other locale variables are left out.
 QProcessEnvironment environmentWithLocale(const QString &variable, const QString &name);
 
+// What the platform was told, one "code|source|description|number" a report.
+QStringList reportLines(const QList<FakeConnection::ErrorReport> &reports);
+
 // One method call as the platform makes it; "not handled" when CallAsFunc
 // answers false.
 QVariant callMethod(FakePlatform &platform, IComponentBase *component, long method, VariantArray &params);

@@ -35,7 +35,8 @@ QString table(const QStringList &rowAttributes)
 
 QString shown(const SimGoods &goods)
 {
-    return QStringList{QString::number(goods.number), QString::number(goods.addCode), goods.name, QString::number(goods.price),
+    return QStringList{QString::number(goods.number), QString::number(goods.addCode), goods.name,
+                       QString::number(goods.price, 'g', QLocale::FloatingPointShortest),
                        QString::number(goods.shelfLife), QString::number(goods.ownerGroup)}
         .join(QLatin1Char('|'));
 }
@@ -111,6 +112,19 @@ public:
         return call(UploadGoods, params);
     }
 
+    QVariant close(const QString &deviceId)
+    {
+        VariantArray params(1);
+        params.setString(0, deviceId);
+        return call(Close, params);
+    }
+
+    QVariant test()
+    {
+        VariantArray params(2);
+        return call(DeviceTest, params);
+    }
+
     IComponentBase *component = nullptr;
 
 private:
@@ -162,6 +176,12 @@ private slots:
     void cleanup();
 
     void twoPortions();
+    void pricesTravelExactly_data();
+    void pricesTravelExactly();
+    void clearAndAnswers_data();
+    void clearAndAnswers();
+    void sessionsKeepTheirRows();
+    void closedSessionDropsItsRows();
     void rowRules_data();
     void rowRules();
     void pricesFollowLocale_data();
@@ -217,6 +237,7 @@ void TestGoodsTransfer::init()
 void TestGoodsTransfer::cleanup()
 {
     sim.clearFault();
+    sim.setAnswersInPieces(false);
     if (bench.component)
         platform().destroyObject(&bench.component);
 }
@@ -252,13 +273,135 @@ void TestGoodsTransfer::twoPortions()
     QVERIFY(log.contains(QStringLiteral("Upload success.")));
     QVERIFY(errors().isEmpty());
 
-    // The list went with the transfer: a last portion with no rows has nothing to send.
-    QCOMPARE(bench.upload(deviceId, table({}), QStringLiteral("last")), QVariant(false));
+    // The list went with the transfer: a last portion with no usable row (a
+    // code under another name) has nothing to send, and the scale is not
+    // cleared either.
+    sim.clearRequests();
+    QCOMPARE(bench.upload(deviceId, table({QStringLiteral("PLU=\"5\" Barcode=\"5\" Name=\"A\" Price=\"1\"")}), QStringLiteral("last")),
+             QVariant(false));
+    QVERIFY(sim.requests().isEmpty());
+    QCOMPARE(shown(sim.goods()).size(), 3);
     QCOMPARE(errors().size(), 1);
     QCOMPARE(errors().first().description, QStringLiteral("Error update goods info (NoPLUForTransfer)"));
     QCOMPARE(errors().first().source, QStringLiteral("UploadGoods"));
     QCOMPARE(errors().first().number, 4L);
     QCOMPARE(errors().first().code, quint16(1003));
+}
+
+void TestGoodsTransfer::pricesTravelExactly_data()
+{
+    QTest::addColumn<QString>("price");
+    QTest::addColumn<QByteArray>("wire");
+
+    for (const char *same : {"89.5", "9999.99", "12345.67", "123456.78", "10000.55", "0.001", "123456789012.34"})
+        QTest::newRow(same) << QString::fromLatin1(same) << QByteArray(same);
+    for (const char *whole : {"100", "1234567", "1000000"})
+        QTest::newRow(whole) << QString::fromLatin1(whole) << QByteArray(whole) + ".0";
+}
+
+void TestGoodsTransfer::pricesTravelExactly()
+{
+    QFETCH(QString, price);
+    QFETCH(QByteArray, wire);
+
+    QCOMPARE(bench.upload(deviceId, table({QStringLiteral("PLU=\"1\" Code=\"1\" Name=\"A\" Price=\"%1\"").arg(price)}),
+                          QStringLiteral("last")),
+             QVariant(true));
+    const QList<SimRequest> sent = sim.requests(QStringLiteral("UpdateGoods"));
+    QCOMPARE(sent.size(), 1);
+    QVERIFY2(sent.first().raw.contains("\"goods-price\" : " + wire + ","), sent.first().raw.constData());
+    QCOMPARE(sim.goods().first().price, price.toDouble());
+}
+
+void TestGoodsTransfer::clearAndAnswers_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("pauseMs");
+    QTest::addColumn<bool>("inPieces");
+    QTest::addColumn<QString>("notCleared"); // why the scale kept its old goods; empty: it did not
+
+    const int none = int(SimFaultKind::None);
+    QTest::newRow("clear refused") << int(SimFaultKind::RefuseByText) << "ClearGoodsAndGroups" << 0 << false << "ErrorInReceivedData";
+    QTest::newRow("clear closed unanswered") << int(SimFaultKind::CloseConnection) << "ClearGoodsAndGroups" << 0 << false
+                                             << "No answer from scale";
+    QTest::newRow("clear answered after 2.6 s") << int(SimFaultKind::LateAnswer) << "ClearGoodsAndGroups" << 2600 << false << "";
+    QTest::newRow("commit answered after 2.6 s") << int(SimFaultKind::LateAnswer) << "EndUpdate" << 2600 << false << "";
+    QTest::newRow("goods answer 1 s apart") << int(SimFaultKind::SplitAnswer) << "UpdateGoods" << 1000 << false << "";
+    QTest::newRow("every answer in two pieces, Nagle on") << none << "" << 0 << true << "";
+}
+
+// An upload, with a test and a session of its own, against a scale that
+// answers slowly, in pieces or not at all to the clear.
+void TestGoodsTransfer::clearAndAnswers()
+{
+    QFETCH(int, fault);
+    QFETCH(QString, command);
+    QFETCH(int, pauseMs);
+    QFETCH(bool, inPieces);
+    QFETCH(QString, notCleared);
+
+    sim.setAnswersInPieces(inPieces);
+    SimFault simFault;
+    simFault.kind = SimFaultKind(fault);
+    simFault.command = command;
+    simFault.pauseMs = pauseMs;
+    sim.setFault(simFault);
+
+    QCOMPARE(bench.test(), QVariant(true));
+    const QString id = bench.open();
+    QCOMPARE(id, QStringLiteral("2"));
+    const QStringList rows{QStringLiteral("PLU=\"10\" Code=\"10\" Name=\"A\" Price=\"12345.67\""),
+                           QStringLiteral("PLU=\"11\" Code=\"11\" Name=\"B\" Price=\"1\"")};
+    QCOMPARE(bench.upload(id, table(rows), QStringLiteral("last")), QVariant(notCleared.isEmpty()));
+
+    // The catalogue goes all the same; a scale that did not clear keeps the old goods.
+    QStringList expected{QStringLiteral("10|10|A|12345.67|0|1"), QStringLiteral("11|11|B|1|0|1")};
+    if (!notCleared.isEmpty())
+        expected.prepend(QStringLiteral("99|0|Old|0|0|0"));
+    QCOMPARE(shown(sim.goods()), expected);
+    const QStringList log = session.newMessages();
+    if (notCleared.isEmpty()) {
+        QVERIFY(errors().isEmpty());
+        QVERIFY(log.contains(QStringLiteral("Upload success.")));
+        return;
+    }
+    const QString text =
+        QStringLiteral("Scale did not clear its old goods (%1): goods no longer in the catalogue may remain").arg(notCleared);
+    QCOMPARE(reportLines(errors()), QStringList{QStringLiteral("1003|UploadGoods|%1|4").arg(text)});
+    QVERIFY(log.contains(text));
+    QVERIFY(!log.contains(QStringLiteral("Upload success.")));
+}
+
+// Rows handed over for one session go to that session's scale only.
+void TestGoodsTransfer::sessionsKeepTheirRows()
+{
+    const QString other = bench.open();
+    QCOMPARE(other, QStringLiteral("2"));
+    QCOMPARE(bench.upload(deviceId, table({QStringLiteral("PLU=\"1\" Code=\"1\" Name=\"One\" Price=\"1\"")}), QString()), QVariant(true));
+    QCOMPARE(bench.upload(other, table({QStringLiteral("PLU=\"2\" Code=\"2\" Name=\"Two\" Price=\"2\"")}), QString()), QVariant(true));
+    session.markLog();
+    QCOMPARE(bench.upload(other, table({QStringLiteral("PLU=\"3\" Code=\"3\" Name=\"Three\" Price=\"3\"")}), QStringLiteral("last")),
+             QVariant(true));
+    QVERIFY(session.newMessages().contains(QStringLiteral("Total goods: 2")));
+    QCOMPARE(shown(sim.goods()), (QStringList{"2|2|Two|2|0|1", "3|3|Three|3|0|1"}));
+
+    QCOMPARE(bench.upload(deviceId, table({QStringLiteral("PLU=\"4\" Code=\"4\" Name=\"Four\" Price=\"4\"")}), QStringLiteral("last")),
+             QVariant(true));
+    QCOMPARE(shown(sim.goods()), (QStringList{"1|1|One|1|0|1", "4|4|Four|4|0|1"}));
+}
+
+// An upload given up before its last portion leaves nothing behind, even
+// for a new session under the same ID.
+void TestGoodsTransfer::closedSessionDropsItsRows()
+{
+    QCOMPARE(bench.upload(deviceId, table({QStringLiteral("PLU=\"1\" Code=\"1\" Name=\"Withdrawn\" Price=\"1\"")}), QString()),
+             QVariant(true));
+    QCOMPARE(bench.close(deviceId), QVariant(true));
+    QCOMPARE(bench.open(), deviceId);
+    QCOMPARE(bench.upload(deviceId, table({QStringLiteral("PLU=\"2\" Code=\"2\" Name=\"Kept\" Price=\"2\"")}), QStringLiteral("last")),
+             QVariant(true));
+    QCOMPARE(shown(sim.goods()), QStringList{QStringLiteral("2|2|Kept|2|0|1")});
 }
 
 void TestGoodsTransfer::rowRules_data()

@@ -54,6 +54,8 @@ int runProbe()
         report[QStringLiteral("test")] = componentText("Scale test success.");
         report[QStringLiteral("connect")] = componentText("Try connect to scale: IP: %1. Port: %2.");
         report[QStringLiteral("unlisted")] = componentText("Bad scale type.");
+        report[QStringLiteral("notCleared")] =
+            componentText("Scale did not clear its old goods (%1): goods no longer in the catalogue may remain");
 
         QJsonArray translatedErrors;
         QFile texts(QString::fromLocal8Bit(qgetenv("LUMARO_PROBE_TEXTS")));
@@ -153,6 +155,9 @@ void TestLocale::catalogueFollowsSystemLocale()
         QCOMPARE(report.value(QStringLiteral("connect")).toString(),
                  russian ? QStringLiteral("Попытка соединения с весами: IP: %1. Порт: %2.") : QStringLiteral("Try connect to scale: IP: %1. Port: %2."));
         QCOMPARE(report.value(QStringLiteral("unlisted")).toString(), QStringLiteral("Bad scale type."));
+        QCOMPARE(report.value(QStringLiteral("notCleared")).toString(),
+                 russian ? QStringLiteral("Весы не удалили старые товары (%1): товары, которых уже нет в каталоге, могут остаться на весах")
+                         : QStringLiteral("Scale did not clear its old goods (%1): goods no longer in the catalogue may remain"));
         QCOMPARE(report.value(QStringLiteral("translatedErrors")).toArray(), QJsonArray());
     }
 

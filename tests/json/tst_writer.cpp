@@ -21,7 +21,7 @@ private slots:
     void wireExamples_data();
     void wireExamples();
     void readsBack();
-    void doublesAsQtPrintsThem();
+    void doublesShortestAndExact();
 };
 
 void TestWriter::serialize_data()
@@ -37,13 +37,18 @@ void TestWriter::serialize_data()
     QTest::newRow("hash") << QVariant(QVariantHash{{"h", true}}) << QByteArray(R"({ "h" : true })");
     QTest::newRow("string list") << QVariant(QStringList{"a", "b\""}) << QByteArray(R"([ "a", "b\"" ])");
 
-    QTest::newRow("double 3") << QVariant(3.0) << QByteArray("3.0");
-    QTest::newRow("double 0.1") << QVariant(0.1) << QByteArray("0.1");
-    QTest::newRow("double 100") << QVariant(100.0) << QByteArray("100.0");
-    QTest::newRow("double 100000") << QVariant(100000.0) << QByteArray("100000.0");
-    QTest::newRow("double 1000000") << QVariant(1000000.0) << QByteArray("1e+06");
-    QTest::newRow("double 1234567") << QVariant(1234567.0) << QByteArray("1.23457e+06");
-    QTest::newRow("double 12345.678") << QVariant(12345.678) << QByteArray("12345.7");
+    // Every double as the shortest text that reads back as it, in plain
+    // notation, ".0" after a whole number.
+    const QPair<double, const char *> doubles[] = {
+        {3.0, "3.0"},           {0.1, "0.1"},           {100.0, "100.0"},         {100000.0, "100000.0"},
+        {89.5, "89.5"},         {9999.99, "9999.99"},   {12345.67, "12345.67"},   {123456.78, "123456.78"},
+        {1234567.0, "1234567.0"}, {1000000.0, "1000000.0"}, {10000.55, "10000.55"}, {12345.678, "12345.678"},
+        {-0.0, "-0.0"},         {0.000001, "0.000001"}, {1e15, "1000000000000000.0"}, {0.1 + 0.2, "0.30000000000000004"},
+        {123456789012.34, "123456789012.34"}, {-98765.4321, "-98765.4321"},
+    };
+    for (const auto &row : doubles)
+        QTest::newRow(qPrintable(QStringLiteral("double %1").arg(QLatin1String(row.second)))) << QVariant(row.first)
+                                                                                             << QByteArray(row.second);
     QTest::newRow("float") << QVariant(89.5f) << QByteArray("89.5");
     QTest::newRow("nan") << QVariant(std::nan("")) << QByteArray();
     QTest::newRow("infinity") << QVariant(std::numeric_limits<double>::infinity()) << QByteArray();
@@ -160,20 +165,26 @@ void TestWriter::readsBack()
     QCOMPARE(read, QVariant(value)); // numbers come back as other integer types
 }
 
-// Every double is written as Qt prints it to six significant digits, with
-// ".0" where that looks like an integer; two-decimal values take a shorter
-// road there, so they are checked all of them.
-void TestWriter::doublesAsQtPrintsThem()
+// Every double is written as Qt's shortest plain text, with ".0" where that
+// looks like an integer, and reads back as the very same double; prices in
+// hundredths take a shorter road there, so they are checked all of them.
+void TestWriter::doublesShortestAndExact()
 {
     const auto reference = [](double value) {
-        QByteArray text = QByteArray::number(value, 'g', 6);
-        if (!text.contains('.') && !text.contains('e'))
+        QByteArray text = QByteArray::number(value, 'f', QLocale::FloatingPointShortest);
+        if (std::signbit(value) && !text.startsWith('-'))
+            text.prepend('-');
+        if (!text.contains('.'))
             text += ".0";
         return text;
     };
     const auto check = [&](double value) {
         const QByteArray written = MJson::serialize(value);
-        if (written != reference(value)) {
+        bool ok = false;
+        const QVariant read = MJson::parse(QString::fromUtf8(written), ok);
+        const double back = read.toDouble();
+        if (written != reference(value) || !ok || read.userType() != QMetaType::Double
+            || std::memcmp(&back, &value, sizeof(value)) != 0) {
             qWarning("%.17g: wrote %s, Qt prints %s", value, written.constData(), reference(value).constData());
             return false;
         }
@@ -183,8 +194,8 @@ void TestWriter::doublesAsQtPrintsThem()
     int mismatches = 0;
     for (qint64 n = -1000100; n <= 1000100; ++n)
         mismatches += !check(double(n) / 100.0);
-    const double odd[] = {0.0, -0.0, 9999.995, -9999.995, 9999.994999, 1000.125, 100000.5, 0.005, 0.015,
-                          1e-5, 0.1 + 0.2, 12.345, 1e4, 1e4 - 1e-12, 99999.99, 123456.78, 1e300, 5e-324};
+    const double odd[] = {0.0, -0.0, 9999.995, -9999.995, 9999.994999, 1000.125, 100000.5, 0.005, 0.015, 1e-5,
+                          12.345, 1e4, 1e4 - 1e-12, 99999.99, 1e13, 1e13 - 0.01, -1e13 + 0.01, 1e300, 5e-324};
     for (double value : odd)
         mismatches += !check(value);
     std::mt19937_64 random(42);
@@ -196,6 +207,8 @@ void TestWriter::doublesAsQtPrintsThem()
             mismatches += !check(value);
         mismatches += !check(double(qint64(random() % 20000000) - 10000000) / 1000.0);
         mismatches += !check(double(qint64(random() % 2000000) - 1000000) / 100.0 + 1e-9);
+        // Hundredths up to the end of the short road and past it.
+        mismatches += !check(double(qint64(random() % 4000000000000000) - 2000000000000000) / 100.0);
     }
     QCOMPARE(mismatches, 0);
 }

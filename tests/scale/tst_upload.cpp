@@ -178,7 +178,7 @@ void TestUpload::catalogueArrivesAsSent()
     QCOMPARE(groups.at(0).ownerGroup, -1);
     QCOMPARE(groups.at(0).name, QStringLiteral("All goods"));
 
-    // Prices travel with six significant digits.
+    // Prices travel exactly as given.
     QList<SimGoods> expected;
     const auto goods = [](int number, qint64 code, const QString &name, double price, int shelfLife) {
         SimGoods g;
@@ -191,7 +191,7 @@ void TestUpload::catalogueArrivesAsSent()
         return g;
     };
     expected << goods(17, 2000001, QStringLiteral("Apples"), 89.5, 364)
-             << goods(18, 9876543210123LL, QStringLiteral("Juice \"Fresh\" 1\\2"), 12345.7, 10)
+             << goods(18, 9876543210123LL, QStringLiteral("Juice \"Fresh\" 1\\2"), 12345.67, 10)
              << goods(19, 0, QStringLiteral("Хлеб ржаной"), 100.0, 3);
     QCOMPARE(goodsText(sim.goods()), goodsText(expected));
 
@@ -199,7 +199,7 @@ void TestUpload::catalogueArrivesAsSent()
     QCOMPARE(sent.size(), 3);
     QVERIFY(sent.at(1).raw.contains(R"("goods-add-code" : 9876543210123,)"));
     QVERIFY(sent.at(1).raw.contains(R"("goods-name" : "Juice \"Fresh\" 1\\2",)"));
-    QVERIFY(sent.at(1).raw.contains(R"("goods-price" : 12345.7,)"));
+    QVERIFY(sent.at(1).raw.contains(R"("goods-price" : 12345.67,)"));
     QVERIFY(sent.at(2).raw.contains(R"("goods-price" : 100.0,)"));
     QVERIFY(sent.at(2).raw.contains(QStringLiteral("\"goods-name\" : \"Хлеб ржаной\",").toUtf8()));
 

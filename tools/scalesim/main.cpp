@@ -255,8 +255,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption dumpOption("dump-every-commit",
                                         "Print the catalogue (and write --catalogue-json) after every change.");
     const QCommandLineOption quietOption({"q", "quiet"}, "Do not print connections and requests.");
+    const QCommandLineOption piecesOption("answers-in-pieces",
+                                          "Keep Nagle's algorithm on and write every answer in two pieces at once.");
     parser.addOptions({portOption, weightOption, unstableOption, tareOption, faultOption, loadOption, jsonOption,
-                       dumpOption, quietOption});
+                       dumpOption, quietOption, piecesOption});
     parser.process(app);
 
     auto bad = [](const QString &message) {
@@ -285,6 +287,7 @@ int main(int argc, char *argv[])
     }
     sim.setWeight(weight, !parser.isSet(unstableOption));
     sim.setTare(tare);
+    sim.setAnswersInPieces(parser.isSet(piecesOption));
     if (parser.isSet(loadOption)) {
         QFile file(parser.value(loadOption));
         QList<SimGroup> groups;

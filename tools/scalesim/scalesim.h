@@ -60,7 +60,8 @@ enum class SimFaultKind {
     EndlessStream,        // answer with a JSON prefix followed by bytes without end (until the peer closes)
     Oversized,            // answer with one complete but huge document (size bytes, default 64 MiB)
     DeepNesting,          // answer with JSON nested `depth` levels (default 100000)
-    TwoDocuments          // answer with the real answer and a second document in one segment
+    TwoDocuments,         // answer with the real answer and a second document in one segment
+    LateAnswer            // answer only after pauseMs, as a scale that commits or wipes its store
 };
 
 // Faults that concern the greeting rather than a command.
@@ -72,7 +73,7 @@ struct SimFault {
     int nth = 1;          // request faults: the n-th matching request since the fault was set (1-based);
                           // for UpdateGoods this is "the n-th goods item"; greeting faults: the n-th connection
     bool repeat = false;  // true: every matching request from the n-th on (and every connection for greeting faults)
-    int pauseMs = 50;     // SplitAnswer
+    int pauseMs = 50;     // SplitAnswer, LateAnswer
     QString text;         // RefuseByText / GreetingWrongText
     int code = 1;         // RefuseByCode / GreetingBadCode
     qint64 size = 64 * 1024 * 1024; // Oversized
@@ -122,6 +123,11 @@ public:
 
     void setWeight(double kg, bool stable = true);
     void setTare(double kg);
+    // Connections opened from now on keep Nagle's algorithm on and write
+    // every answer in two pieces at once, as some firmware does: the second
+    // piece then waits for the peer's acknowledgement.
+    void setAnswersInPieces(bool on) { m_answersInPieces = on; }
+    bool answersInPieces() const { return m_answersInPieces; }
     double weight() const { return m_weight; }
     bool weightStable() const { return m_weightStable; }
     double tare() const { return m_tare; }
@@ -176,6 +182,7 @@ private:
     double m_weight = 0.0;
     bool m_weightStable = true;
     double m_tare = 0.0;
+    bool m_answersInPieces = false;
     qint64 m_clockOffsetMs = 0;
     qint64 m_startedMs = 0; // since the epoch, for the up time it reports
 };
@@ -198,6 +205,7 @@ public:
     void clearFault();
     void setWeight(double kg, bool stable = true);
     void setTare(double kg);
+    void setAnswersInPieces(bool on);
     QList<SimRequest> requests() const;   // every request received, in order, over all connections
     void clearRequests();
     QList<SimGroup> groups() const;       // committed catalogue

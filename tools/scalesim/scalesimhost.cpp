@@ -108,6 +108,11 @@ void ScaleSimHost::setTare(double kg)
     run([&] { m_sim->setTare(kg); });
 }
 
+void ScaleSimHost::setAnswersInPieces(bool on)
+{
+    run([&] { m_sim->setAnswersInPieces(on); });
+}
+
 QList<SimRequest> ScaleSimHost::requests() const
 {
     QList<SimRequest> requests;

@@ -42,8 +42,10 @@ SimConnection::SimConnection(ScaleSimulator *sim, QTcpSocket *socket, int number
     : QObject(sim), m_sim(sim), m_socket(socket), m_number(number), m_mode(mode)
 {
     socket->setParent(this);
-    // Separate writes must reach the peer as separate segments.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Separate writes must reach the peer as separate segments, unless the
+    // simulator plays firmware that leaves Nagle's algorithm on.
+    m_inPieces = sim->answersInPieces();
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, m_inPieces ? 0 : 1);
     if (mode != Mode::Mute)
         connect(socket, &QTcpSocket::readyRead, this, &SimConnection::readRequests);
     connect(socket, &QTcpSocket::disconnected, this, [this] { m_sim->connectionGone(this); });
@@ -152,6 +154,9 @@ void SimConnection::answer(const QJsonValue &id, QJsonObject reply, const SimFau
     case SimFaultKind::Garbage:
         send(garbageAnswer);
         return;
+    case SimFaultKind::LateAnswer:
+        send(compact(reply), qMax(1, fault.pauseMs));
+        return;
     case SimFaultKind::SplitAnswer: {
         const QByteArray bytes = compact(reply);
         const int half = bytes.size() / 2;
@@ -200,6 +205,14 @@ void SimConnection::send(const QByteArray &bytes, int pauseMs)
     Output output;
     output.pauseMs = pauseMs;
     output.head = bytes;
+    if (m_inPieces && bytes.size() > 1) {
+        // Two writes, one right after the other.
+        const int half = bytes.size() / 2;
+        output.head = bytes.left(half);
+        enqueue(output);
+        output.pauseMs = 0;
+        output.head = bytes.mid(half);
+    }
     enqueue(output);
 }
 

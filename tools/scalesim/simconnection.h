@@ -46,6 +46,7 @@ private:
     int m_number;
     Mode m_mode;
     QByteArray m_buffer;
+    bool m_inPieces = false;
 
     // What goes to the peer, in order: an item waits its pause, writes its
     // head, then `body` filler bytes (a stream), then its tail.

@@ -34,6 +34,7 @@ const QList<SimFaultKindInfo> &simFaultKinds()
          "answer with a document nested depth levels (default 100000)"},
         {SimFaultKind::TwoDocuments, "two-documents",
          "send the answer and a second document (\"id\" 0) in one segment"},
+        {SimFaultKind::LateAnswer, "late", "answer only after pause ms (default 50)"},
     };
     return kinds;
 }
