@@ -3,7 +3,10 @@
 // over a plain blocking socket to the same responder. Both wait for every
 // answer, so the difference is what the driver itself spends per request.
 //
-//   bench_upload [--items N] [--runs N] [--save-requests FILE]
+//   bench_upload [--items N] [--runs N] [--answer-delay MS] [--save-requests FILE]
+//
+// --answer-delay makes the responder answer each request that long after
+// it, as a real scale does.
 //
 // --save-requests writes the requests of the first driver run, one a line,
 // to compare the bytes of two builds of the driver.
@@ -148,6 +151,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "responder: cannot listen on 127.0.0.1\n");
         return 1;
     }
+    responder.setAnswerDelayMs(intOption(arguments, QStringLiteral("--answer-delay"), 0));
     const unsigned short port = responder.port();
     // Link, BeginUpdate, one request per group and per item, EndUpdate.
     const long expectedRequests = long(catalogue.groups.size()) + items + 3;

@@ -8,6 +8,7 @@
 
 #include "bench_upload_wire.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -50,6 +51,13 @@ public:
         m_recording = recording;
     }
 
+    // Each answer goes out this long after its request, as a real scale's.
+    void setAnswerDelayMs(int ms)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_answerDelayMs = ms;
+    }
+
     // Blocks until `count` connections have ended since the start.
     void waitForConnectionsEnded(int count)
     {
@@ -78,12 +86,14 @@ private:
             if (fd == noSocket)
                 return;
             bool recording = false;
+            int delayMs = 0;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 recording = m_recording;
+                delayMs = m_answerDelayMs;
             }
             std::vector<std::string> recorded;
-            const long answered = converse(fd, recording ? &recorded : nullptr);
+            const long answered = converse(fd, recording ? &recorded : nullptr, delayMs);
             closePlainSocket(fd);
             std::lock_guard<std::mutex> lock(m_mutex);
             m_lastAnswered = answered;
@@ -97,7 +107,7 @@ private:
 
     // Serves one connection until the peer closes it; returns the number of
     // requests answered.
-    static long converse(PlainSocket fd, std::vector<std::string> *recorded)
+    static long converse(PlainSocket fd, std::vector<std::string> *recorded, int delayMs)
     {
         setNoDelay(fd);
         static const char greeting[] = "{\"id\":1,\"response\":\"ConnectOk\",\"response-code\":0}";
@@ -125,6 +135,8 @@ private:
                     recorded->emplace_back(pending, consumed, size_t(end));
                 consumed += size_t(end);
                 scanner.reset();
+                if (delayMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
                 if (!sendAll(fd, answer, size_t(length)))
                     return answered;
                 ++answered;
@@ -141,6 +153,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_ended;
     bool m_recording = false;
+    int m_answerDelayMs = 0;
     int m_endedCount = 0;
     long m_lastAnswered = 0;
     std::vector<std::string> m_lastRecorded;

@@ -11,6 +11,7 @@
 #include "config/vxlog.h"
 #include "equipment/goodsrecord.h"
 #include "equipment/goodstable.h"
+#include "equipment/uploadstatusline.h"
 #include "scale/lumarodriver.h"
 
 namespace {
@@ -147,6 +148,7 @@ bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTab
         OwnedRecords sent;
         sent.records.swap(collected);
         goodsList.remove(deviceId);
+        UploadStatusLine status(this, driver, sent.records.size());
         // The transaction replaces records by number only; clearing first
         // drops goods the new catalogue no longer has. With nothing to put in
         // their place the scale is left as it is, and the upload below fails
@@ -159,16 +161,19 @@ bool Lumaro1CDriverNative::uploadGoodsToScale(QString deviceId, QString goodsTab
             addError(importantMessage, source, componentTr(notClearedText).arg(reason), uploadError);
             result = false;
         }
-        if (driver->uploadGoods(groups, sent.records)) {
+        const bool uploaded = driver->uploadGoods(groups, sent.records);
+        const QString reason = driver->lastErrorText();
+        if (uploaded) {
             if (result)
                 writeLog(QStringLiteral("Upload success."));
         } else {
-            const QString reason = driver->lastErrorText();
             writeLog(QStringLiteral("Error update goods info (%1)").arg(reason));
             addError(importantMessage, source,
                      componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Error update goods info (%1)")).arg(reason), uploadError);
             result = false;
         }
+        writeLog(driver->lastUploadSummary().text());
+        status.finished(uploaded, driver->lastUploadSummary().goods, reason);
     }
     writeLog(QStringLiteral("<-- End %1.").arg(name));
     return result;

@@ -23,5 +23,21 @@
         <source>Scale did not clear its old goods (%1): goods no longer in the catalogue may remain</source>
         <translation>Весы не удалили старые товары (%1): товары, которых уже нет в каталоге, могут остаться на весах</translation>
     </message>
+    <message>
+        <source>Uploading goods to scale: %1 of %2</source>
+        <translation>Выгрузка товаров в весы: %1 из %2</translation>
+    </message>
+    <message>
+        <source>Connection to scale lost, retry %1 of %2</source>
+        <translation>Связь с весами потеряна, повтор %1 из %2</translation>
+    </message>
+    <message>
+        <source>Goods uploaded to scale: %1 of %2</source>
+        <translation>Товары выгружены в весы: %1 из %2</translation>
+    </message>
+    <message>
+        <source>Goods upload to scale failed: %1</source>
+        <translation>Выгрузка товаров в весы не удалась: %1</translation>
+    </message>
 </context>
 </TS>

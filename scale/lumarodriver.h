@@ -2,6 +2,7 @@
 
 #include "scale/mscaleerror.h"
 #include "scale/scalestate.h"
+#include "scale/uploadsummary.h"
 #include "scale/vxscaledriver.h"
 
 #include <QByteArray>
@@ -15,6 +16,7 @@ class GroupRecord;
 class MVxProtocolSimplePrepare;
 class QuickAnswer;
 class RequestFields;
+class QElapsedTimer;
 class QTcpSocket;
 class QThread;
 
@@ -43,6 +45,17 @@ public:
     // just faster than the pause limit would otherwise hold the caller for hours.
     static constexpr int maxAnswerMs = 5000;
     static constexpr int defaultPort = 27706;
+    // A connection that breaks during an upload is made again and the
+    // transaction sent again: tries for this long after each break, a short
+    // pause apart, and none after the limit counted from the first break.
+    static constexpr int recoveryWindowMs = 30000;
+    static constexpr int recoveryLimitMs = 60000;
+    static constexpr int recoveryPauseMs = 500;
+    static constexpr int recoveryTries = recoveryWindowMs / recoveryPauseMs;
+    // The longest one try may take: connect, greeting and Link answer.
+    static constexpr int recoveryTryMs = connectTimeoutMs + 2 * (firstAnswerWaitMs + secondAnswerWaitMs);
+    // Progress goes out at most this often.
+    static constexpr int progressIntervalMs = 250;
 
     explicit LumaroDriver(QObject *parent = nullptr);
     ~LumaroDriver() override;
@@ -98,13 +111,16 @@ public:
     bool clearGoodsAndGroups();
     // The records stay the caller's; null entries are skipped.
     bool uploadGoods(const QList<GroupRecord *> &groups, const QList<GoodsRecord *> &goods);
+    const UploadSummary &lastUploadSummary() const { return uploadSummary; }
 
 Q_SIGNALS:
     void progressUpdated(int aProgress, int aMaximum);
+    // An upload lost its connection and tries to make it again.
+    void connectionRetry(int attempt, int maxAttempts);
 
 protected:
     // Transport.
-    bool link();
+    bool link(int attempts = linkAttempts);
     bool awaitAnswer(int secondWaitMs = secondAnswerWaitMs);
     QByteArray &readResponse(QByteArray &buffer);
     bool exchange(QString command, QVariantMap data);
@@ -142,6 +158,7 @@ private:
 
     // Bytes read from the connection and not yet taken into an answer.
     QByteArray pendingBytes;
+    UploadSummary uploadSummary;
     // The connection's descriptor blocks, each receive limited to receiveLimitMs.
     bool descriptorBlocks = false;
     int receiveLimitMs = 0;
@@ -165,6 +182,11 @@ private:
     bool sendAndJudge(const QByteArray &request, bool &accepted, int secondWaitMs = secondAnswerWaitMs);
     bool exchangeRequest(const QByteArray &request, int secondWaitMs = secondAnswerWaitMs);
     void dropConnection();
+    bool runUpload(const QList<GroupRecord *> &groups, const QList<GoodsRecord *> &goods, const QElapsedTimer &clock);
+    bool sendTransaction(const QList<GroupRecord *> &groups, const QList<GoodsRecord *> &goods, int total,
+                         const QElapsedTimer &clock, int &brokenAt);
+    bool timedExchange(const QByteArray &request, int secondWaitMs, const QElapsedTimer &clock);
+    bool reconnectAfterBreak(int brokenAt, int total, const QElapsedTimer &sinceFirstBreak);
     void fillState(const QVariantMap &data);
     bool unsupported();
 };

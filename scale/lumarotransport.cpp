@@ -54,10 +54,10 @@ void LumaroDriver::dropConnection()
         socket->abort();
 }
 
-bool LumaroDriver::link()
+bool LumaroDriver::link(int attempts)
 {
     bool greeted = false;
-    for (int attempt = 0; attempt < linkAttempts && !greeted; ++attempt) {
+    for (int attempt = 0; attempt < attempts && !greeted; ++attempt) {
         dropConnection();
         writeLog(QStringLiteral("%1:%2").arg(scaleAddress.toString()).arg(scalePort));
         // A port that does not fit 16 bits would silently wrap to another one.

@@ -3,6 +3,8 @@
 # 127.0.0.1, and drive the add-in through the platform stand-in as the
 # platform would (DeviceTest, Open, UploadGoods of examples/goods.xml in
 # portions, Close). Prints what the platform sees and what the scale holds.
+# The simulator answers after DEMO_ANSWER_DELAY_MS (default 20), as a real
+# scale, so that the upload's progress and summary show.
 #   scripts/demo.sh [goods-table.xml] [rows-per-portion]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +24,7 @@ else
     rm -rf build/demo-root
 fi
 simlog=$work/scalesim.out
-build/bin/lumaro-scalesim --port 0 --weight 1.234 --catalogue-json "$work/catalogue.json" >"$simlog" 2>&1 &
+build/bin/lumaro-scalesim --port 0 --weight 1.234 --answer-delay "${DEMO_ANSWER_DELAY_MS:-20}" --catalogue-json "$work/catalogue.json" >"$simlog" 2>&1 &
 sim=$!
 trap 'kill $sim 2>/dev/null || true; rm -rf "$work"' EXIT
 

@@ -19,7 +19,6 @@
 #include <QSet>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(SimFault)
 
 namespace {
 
@@ -159,8 +158,11 @@ QList<MatrixRow> matrixRows()
     for (const QuickFault &quick : quickFaults) {
         for (const RequestStep &step : steps) {
             const QString command = QString::fromLatin1(step.command);
+            // A connection lost inside the transaction is made again and the
+            // transaction sent again.
+            const bool recovered = quick.kind == SimFaultKind::CloseConnection && step.method == UploadGoods;
             add(command, step.method, QString::fromLatin1(step.where), makeFault(quick.kind, command, step.nth),
-                QString::fromLatin1(quick.reason), quick.wait);
+                recovered ? QString() : QString::fromLatin1(quick.reason), quick.wait);
         }
     }
 
@@ -202,7 +204,9 @@ QList<MatrixRow> matrixRows()
     add(QStringLiteral("GetState"), DeviceTest, QStringLiteral("GetState"), makeFault(SimFaultKind::Silent, QStringLiteral("GetState")),
         noAnswer, Answer);
     add(QStringLiteral("UpdateGoods"), UploadGoods, QStringLiteral("the last UpdateGoods"),
-        makeFault(SimFaultKind::Silent, QStringLiteral("UpdateGoods"), goodsCount), noAnswer, Answer);
+        makeFault(SimFaultKind::Silent, QStringLiteral("UpdateGoods"), goodsCount), QString(), Answer);
+    add(QStringLiteral("UpdateGoods"), UploadGoods, QStringLiteral("the first UpdateGoods"),
+        makeFault(SimFaultKind::Restart, QStringLiteral("UpdateGoods")), QString(), Quick);
 
     // Odd answers that are still answers.
     const QString clock = QStringLiteral("SetDateTime");

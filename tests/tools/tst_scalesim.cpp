@@ -106,7 +106,6 @@ QString groupsText(const QList<SimGroup> &groups)
 
 } // namespace
 
-Q_DECLARE_METATYPE(SimFault)
 
 class TestScaleSim : public QObject
 {

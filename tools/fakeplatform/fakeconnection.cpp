@@ -11,6 +11,8 @@ bool FakeConnection::AddError(unsigned short code, const WCHAR_T *source, const 
 bool FakeConnection::SetStatusLine(WCHAR_T *statusLine)
 {
     m_statusLines.append(platformText(statusLine));
+    if (m_statusWatcher)
+        m_statusWatcher(m_statusLines.last());
     return true;
 }
 

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The connection handed to Init; it records what the component reports.
 class FakeConnection : public IAddInDefBase
 {
@@ -33,8 +35,11 @@ public:
     const QStringList &statusLines() const { return m_statusLines; }
     int statusResets() const { return m_resets; }
     void clear();
+    // Told of each status text as it is set, while the call that sets it runs.
+    void setStatusWatcher(std::function<void(const QString &)> watcher) { m_statusWatcher = std::move(watcher); }
 
 private:
+    std::function<void(const QString &)> m_statusWatcher;
     QList<ErrorReport> m_errors;
     QStringList m_statusLines;
     int m_resets = 0;

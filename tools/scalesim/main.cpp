@@ -257,8 +257,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption quietOption({"q", "quiet"}, "Do not print connections and requests.");
     const QCommandLineOption piecesOption("answers-in-pieces",
                                           "Keep Nagle's algorithm on and write every answer in two pieces at once.");
+    const QCommandLineOption delayOption("answer-delay", "Send every answer this long after its request, as a real scale.",
+                                         "ms", "0");
+    const QCommandLineOption keepOption("keep-unended",
+                                        "Keep the records of a transaction whose connection is lost instead of rolling them back.");
     parser.addOptions({portOption, weightOption, unstableOption, tareOption, faultOption, loadOption, jsonOption,
-                       dumpOption, quietOption, piecesOption});
+                       dumpOption, quietOption, piecesOption, delayOption, keepOption});
     parser.process(app);
 
     auto bad = [](const QString &message) {
@@ -277,7 +281,13 @@ int main(int argc, char *argv[])
     if (!ok)
         return bad(QStringLiteral("bad tare \"%1\"").arg(parser.value(tareOption)));
 
+    const int answerDelay = parser.value(delayOption).toInt(&ok);
+    if (!ok || answerDelay < 0)
+        return bad(QStringLiteral("bad answer delay \"%1\"").arg(parser.value(delayOption)));
+
     ScaleSimulator sim;
+    sim.setAnswerDelay(answerDelay);
+    sim.setKeepsUnended(parser.isSet(keepOption));
     for (const QString &written : parser.values(faultOption)) {
         SimFault fault;
         QString error;

@@ -61,7 +61,9 @@ enum class SimFaultKind {
     Oversized,            // answer with one complete but huge document (size bytes, default 64 MiB)
     DeepNesting,          // answer with JSON nested `depth` levels (default 100000)
     TwoDocuments,         // answer with the real answer and a second document in one segment
-    LateAnswer            // answer only after pauseMs, as a scale that commits or wipes its store
+    LateAnswer,           // answer only after pauseMs, as a scale that commits or wipes its store
+    Restart               // close every connection and refuse new ones for pauseMs, as a scale that
+                          // restarts; the catalogue stays, a transaction not ended is rolled back
 };
 
 // Faults that concern the greeting rather than a command.
@@ -73,7 +75,7 @@ struct SimFault {
     int nth = 1;          // request faults: the n-th matching request since the fault was set (1-based);
                           // for UpdateGoods this is "the n-th goods item"; greeting faults: the n-th connection
     bool repeat = false;  // true: every matching request from the n-th on (and every connection for greeting faults)
-    int pauseMs = 50;     // SplitAnswer, LateAnswer
+    int pauseMs = 50;     // SplitAnswer, LateAnswer, Restart
     QString text;         // RefuseByText / GreetingWrongText
     int code = 1;         // RefuseByCode / GreetingBadCode
     qint64 size = 64 * 1024 * 1024; // Oversized
@@ -81,6 +83,7 @@ struct SimFault {
 };
 
 Q_DECLARE_METATYPE(SimRequest)
+Q_DECLARE_METATYPE(SimFault)
 
 // Answers the simulator gives besides "Ok" / 0. Not the scale's own codes:
 // the driver only tells "Ok" with code 0 from anything else.
@@ -128,6 +131,16 @@ public:
     // piece then waits for the peer's acknowledgement.
     void setAnswersInPieces(bool on) { m_answersInPieces = on; }
     bool answersInPieces() const { return m_answersInPieces; }
+    // Every answer, the greeting's too, goes out this long after its request,
+    // as a real scale's do.
+    void setAnswerDelay(int ms) { m_answerDelayMs = qMax(0, ms); }
+    int answerDelay() const { return m_answerDelayMs; }
+    // A connection lost inside a transaction commits what was staged, as a
+    // scale that writes each record at once, instead of rolling it back.
+    void setKeepsUnended(bool on) { m_keepsUnended = on; }
+    // Closes every connection and refuses new ones for `ms`, then listens
+    // on the same port again.
+    void restart(int ms);
     double weight() const { return m_weight; }
     bool weightStable() const { return m_weightStable; }
     double tare() const { return m_tare; }
@@ -183,6 +196,8 @@ private:
     bool m_weightStable = true;
     double m_tare = 0.0;
     bool m_answersInPieces = false;
+    int m_answerDelayMs = 0;
+    bool m_keepsUnended = false;
     qint64 m_clockOffsetMs = 0;
     qint64 m_startedMs = 0; // since the epoch, for the up time it reports
 };
@@ -206,6 +221,9 @@ public:
     void setWeight(double kg, bool stable = true);
     void setTare(double kg);
     void setAnswersInPieces(bool on);
+    void setAnswerDelay(int ms);
+    void setKeepsUnended(bool on);
+    void restart(int ms);
     QList<SimRequest> requests() const;   // every request received, in order, over all connections
     void clearRequests();
     QList<SimGroup> groups() const;       // committed catalogue

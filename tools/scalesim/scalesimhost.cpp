@@ -113,6 +113,21 @@ void ScaleSimHost::setAnswersInPieces(bool on)
     run([&] { m_sim->setAnswersInPieces(on); });
 }
 
+void ScaleSimHost::setAnswerDelay(int ms)
+{
+    run([&] { m_sim->setAnswerDelay(ms); });
+}
+
+void ScaleSimHost::setKeepsUnended(bool on)
+{
+    run([&] { m_sim->setKeepsUnended(on); });
+}
+
+void ScaleSimHost::restart(int ms)
+{
+    run([&] { m_sim->restart(ms); });
+}
+
 QList<SimRequest> ScaleSimHost::requests() const
 {
     QList<SimRequest> requests;

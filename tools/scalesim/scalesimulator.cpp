@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <limits>
 
@@ -133,6 +134,17 @@ void ScaleSimulator::close()
     }
 }
 
+void ScaleSimulator::restart(int ms)
+{
+    const quint16 port = m_server->serverPort();
+    close();
+    QTimer::singleShot(qMax(0, ms), this, [this, port] {
+        // A later restart may have brought it back already.
+        if (!m_server->isListening())
+            m_server->listen(QHostAddress::LocalHost, port);
+    });
+}
+
 bool ScaleSimulator::isListening() const
 {
     return m_server->isListening();
@@ -214,9 +226,17 @@ void ScaleSimulator::acceptConnections()
 void ScaleSimulator::connectionGone(SimConnection *connection)
 {
     // An open transaction goes with its connection: staged records are
-    // never committed.
+    // committed only by a scale that keeps them.
     if (!m_connections.remove(connection))
         return;
+    if (m_keepsUnended && connection->inTransaction) {
+        for (const SimGroup &group : qAsConst(connection->stagedGroups))
+            upsert(m_groups, group);
+        for (const SimGoods &goods : qAsConst(connection->stagedGoods))
+            upsert(m_goods, goods);
+        connection->inTransaction = false;
+        emit catalogueChanged();
+    }
     emit connectionClosed(connection->number());
     connection->deleteLater();
 }

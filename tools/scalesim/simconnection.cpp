@@ -123,7 +123,7 @@ void SimConnection::handleDocument(const QByteArray &raw)
         reply["response"] = SimResponse::badRequest;
         reply["response-code"] = 1;
     } else if (fault.kind == SimFaultKind::RefuseByText || fault.kind == SimFaultKind::RefuseByCode
-               || fault.kind == SimFaultKind::CloseConnection) {
+               || fault.kind == SimFaultKind::CloseConnection || fault.kind == SimFaultKind::Restart) {
         // A refused or cut-off request leaves the scale as it was.
     } else {
         m_sim->execute(this, request, reply);
@@ -150,6 +150,10 @@ void SimConnection::answer(const QJsonValue &id, QJsonObject reply, const SimFau
         return;
     case SimFaultKind::CloseConnection:
         m_socket->disconnectFromHost();
+        return;
+    case SimFaultKind::Restart:
+        // Takes this connection too: nothing of it is touched after this.
+        m_sim->restart(fault.pauseMs);
         return;
     case SimFaultKind::Garbage:
         send(garbageAnswer);
@@ -203,7 +207,7 @@ void SimConnection::answer(const QJsonValue &id, QJsonObject reply, const SimFau
 void SimConnection::send(const QByteArray &bytes, int pauseMs)
 {
     Output output;
-    output.pauseMs = pauseMs;
+    output.pauseMs = pauseMs + m_sim->answerDelay();
     output.head = bytes;
     if (m_inPieces && bytes.size() > 1) {
         // Two writes, one right after the other.

@@ -35,6 +35,9 @@ const QList<SimFaultKindInfo> &simFaultKinds()
         {SimFaultKind::TwoDocuments, "two-documents",
          "send the answer and a second document (\"id\" 0) in one segment"},
         {SimFaultKind::LateAnswer, "late", "answer only after pause ms (default 50)"},
+        {SimFaultKind::Restart, "restart",
+         "close every connection and refuse new ones for pause ms (default 50); the catalogue stays, "
+         "a transaction not ended is rolled back"},
     };
     return kinds;
 }

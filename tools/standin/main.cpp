@@ -141,6 +141,7 @@ int main(int argc, char *argv[])
     bool ok = true;
     {
         StandIn standIn(out);
+        standIn.setLogPath(driverRoot() + QStringLiteral("/Log/Lumaro1CDriverNative.log"));
         if (!standIn.load(library)) {
             err << standIn.errorString() << "\n";
             return 2;

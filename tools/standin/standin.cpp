@@ -2,9 +2,64 @@
 
 #include "goodsportions.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
-StandIn::StandIn(QTextStream &out) : m_out(out) {}
+#include <cstdio>
+
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+StandIn::StandIn(QTextStream &out) : m_out(out)
+{
+    m_terminal = isatty(fileno(stdout));
+    m_platform.connection().setStatusWatcher([this](const QString &text) { showStatus(text); });
+}
+
+void StandIn::showStatus(const QString &text)
+{
+    const QString line = QStringLiteral("    status line: ") + text;
+    if (!m_terminal) {
+        m_out << line << "\n";
+    } else {
+        // Spaces rather than an escape sequence: every console knows them.
+        m_out << "\r" << line << QString(qMax(0, m_liveWidth - line.size()), QLatin1Char(' '));
+        m_liveWidth = line.size();
+    }
+    m_out.flush();
+    ++m_statusShown;
+}
+
+void StandIn::endStatusLine()
+{
+    if (m_liveWidth >= 0)
+        m_out << "\n";
+    m_liveWidth = -1;
+}
+
+void StandIn::printUploadSummary()
+{
+    QFile log(m_logPath);
+    if (m_logPath.isEmpty() || !log.open(QIODevice::ReadOnly))
+        return;
+    // The summary is among the last lines; the log may be large.
+    const qint64 tail = 64 * 1024;
+    if (log.size() > tail)
+        log.seek(log.size() - tail);
+    const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'));
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        const int at = it->indexOf(QLatin1String("Upload summary: "));
+        if (at >= 0) {
+            m_out << "    " << it->mid(at).trimmed() << "\n";
+            return;
+        }
+    }
+}
 
 StandIn::~StandIn()
 {
@@ -37,6 +92,7 @@ StandIn::Call StandIn::call(const QString &method, VariantArray &params)
     VariantArray result(1);
     call.handled = m_platform.callAsFunc(m_component, number, result, params);
     call.result = result.value(0);
+    endStatusLine();
     return call;
 }
 
@@ -165,6 +221,8 @@ bool StandIn::uploadGoods(const QString &deviceId, const QString &table, int row
         m_out << "UploadGoods(" << deviceId << ", portion " << i + 1 << "/" << portions.size()
               << (last ? ", last" : "") << ") -> " << shown(c.result) << "\n";
         printReports();
+        if (last)
+            printUploadSummary();
         ok = ok && c.result.toBool();
     }
     return ok;

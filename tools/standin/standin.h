@@ -27,6 +27,8 @@ public:
     // Hands the table over in portions of `rows` Record rows; the last is marked.
     bool uploadGoods(const QString &deviceId, const QString &table, int rows);
     bool showLog();
+    // Where the add-in writes its log: the upload's summary is read there.
+    void setLogPath(const QString &path) { m_logPath = path; }
 
 private:
     struct Call
@@ -37,6 +39,10 @@ private:
     Call call(const QString &method, VariantArray &params);
     // Errors and status lines the component reported since the last call.
     void printReports();
+    // A status text as it comes: on a terminal one line rewritten in place.
+    void showStatus(const QString &text);
+    void endStatusLine();
+    void printUploadSummary();
 
     QTextStream &m_out;
     FakePlatform m_platform;
@@ -44,4 +50,7 @@ private:
     QString m_error;
     int m_errorsShown = 0;
     int m_statusShown = 0;
+    bool m_terminal = false;
+    int m_liveWidth = -1; // the live line's length; -1: none open
+    QString m_logPath;
 };
