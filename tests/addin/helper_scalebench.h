@@ -32,24 +32,9 @@ public:
             && set(QStringLiteral("ScalePort"), int(sim.port())) && set(QStringLiteral("ScaleModel"), 0);
     }
 
-    QVariant call(long method, VariantArray &params)
-    {
-        VariantArray result(1);
-        if (!m_platform->callAsFunc(component, method, result, params))
-            return QStringLiteral("not handled");
-        return result.value(0);
-    }
+    QVariant call(long method, VariantArray &params) { return callMethod(*m_platform, component, method, params); }
 
-    bool set(const QString &name, const QVariant &value)
-    {
-        VariantArray params(2);
-        params.setString(0, name);
-        if (value.type() == QVariant::String)
-            params.setString(1, value.toString());
-        else
-            params.setI4(1, value.toInt());
-        return call(SetParameter, params) == QVariant(true);
-    }
+    bool set(const QString &name, const QVariant &value) { return setParameter(*m_platform, component, name, value); }
 
     QString open()
     {
