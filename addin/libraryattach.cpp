@@ -1,7 +1,6 @@
 #include "addin/libraryattach.h"
 
 #include "addin/guarded.h"
-#include "addin/hostlocale.h"
 #include "addin/libraryinfo.h"
 #include "addin/libraryobjects.h"
 #include "config/vxlog.h"
@@ -21,7 +20,6 @@ void processAttach(quintptr module, unsigned long reason, quintptr reserved, con
 
     if (!QCoreApplication::instance()) {
         static int argc = 0;
-        const HostLocaleKept hostLocale;
         application = new QCoreApplication(argc, nullptr);
         ownsApplication = true;
     } else {

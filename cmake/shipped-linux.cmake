@@ -14,7 +14,6 @@ target_sources(Lumaro1CDriverNative PRIVATE ${CMAKE_SOURCE_DIR}/addin/entry/ship
 target_link_options(Lumaro1CDriverNative PRIVATE "LINKER:--wrap=pow")
 
 # Static destructors run only once the calls in flight have left
-# (exitorder.cpp); the host's C locale is never changed (processlocale.cpp).
-target_sources(Lumaro1CDriverNative PRIVATE ${CMAKE_SOURCE_DIR}/addin/entry/shipped/exitorder.cpp
-    ${CMAKE_SOURCE_DIR}/addin/entry/shipped/processlocale.cpp)
-target_link_options(Lumaro1CDriverNative PRIVATE "LINKER:--wrap=__cxa_atexit" "LINKER:--wrap=setlocale")
+# (exitorder.cpp).
+target_sources(Lumaro1CDriverNative PRIVATE ${CMAKE_SOURCE_DIR}/addin/entry/shipped/exitorder.cpp)
+target_link_options(Lumaro1CDriverNative PRIVATE "LINKER:--wrap=__cxa_atexit")

@@ -5,6 +5,7 @@
 
 #include "addin/callgate.h"
 #include "addin/guarded.h"
+#include "addin/hostlocale.h"
 #include "addin/libraryattach.h"
 #include "addin/libraryobjects.h"
 
@@ -56,6 +57,8 @@ void detachOnce()
 __attribute__((constructor)) void libraryLoaded()
 {
     try {
+        // Qt's first look at a file name already sets the process's locale.
+        const HostLocaleKept hostLocale;
         LibraryObjects::create();
         const LibraryLocation location = locateLibrary();
         libraryNotification(location.handle, ProcessAttach, 0, location.path);
