@@ -183,6 +183,9 @@ void TestLocale::hostLocaleLeftAlone_data()
 
 void TestLocale::hostLocaleLeftAlone()
 {
+#if defined(Q_OS_WIN)
+    QSKIP("The DLL's C runtime is its own: the host's locale is out of its reach");
+#endif
     QFETCH(QString, hostCtype);
     QFETCH(QString, environment);
     QFETCH(QString, platformCode);
