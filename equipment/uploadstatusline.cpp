@@ -8,10 +8,11 @@ UploadStatusLine::UploadStatusLine(Lumaro1CDriverNative *component, LumaroDriver
     : m_component(component), m_total(total)
 {
     // Shown before the scale is cleared, which may itself take seconds.
-    show(componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Uploading goods to scale: %1 of %2")).arg(0).arg(total));
-    m_progress = QObject::connect(driver, &LumaroDriver::progressUpdated, [this](int sent, int maximum) {
+    const auto progress = [this](int sent, int maximum) {
         show(componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Uploading goods to scale: %1 of %2")).arg(sent).arg(maximum));
-    });
+    };
+    progress(0, total);
+    m_progress = QObject::connect(driver, &LumaroDriver::progressUpdated, progress);
     m_retry = QObject::connect(driver, &LumaroDriver::connectionRetry, [this](int attempt, int maxAttempts) {
         show(componentTr(QT_TRANSLATE_NOOP("Lumaro1CDriverNative", "Connection to scale lost, retry %1 of %2"))
                  .arg(attempt)
