@@ -2,7 +2,8 @@
 # Builds everything and runs the whole test suite.
 #   scripts/test.sh            ordinary build in build/, and the Linux libraries as shipped
 #                              (scripts/build-shipped-linux.sh), tested beside it
-#   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build in build-san/
+#   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build in build-san/,
+#                              with the tests that drive the code's memory
 #   scripts/test.sh --i386     32-bit Linux build in build-i386/
 #   scripts/test.sh --windows  Windows builds, 32-bit in build-win32/ and 64-bit in build-win64/,
 #                              each with its whole suite run under Wine (the 32-bit one where
