@@ -1,10 +1,11 @@
 // Whatever bytes a scale sends, a live driver ends with success or one of its
 // connection codes: no crash, no other code. Its requests stay well-formed,
-// each connection starts with Link, the ids count up by one from 1, nothing
-// is sent after an answer it did not take, and success means every request
-// of the operation was sent and answered. Only an upload connects again (a
-// break inside its transaction), and each connection sends the operation's
-// requests from the start.
+// each connection starts with Link, the ids count up by one from 1 in the
+// first connection and from no lower than the last id sent in each later
+// one, nothing is sent after an answer it did not take, and success means
+// every request of the operation was sent and answered. Only an upload
+// connects again (a break inside its transaction), and each connection sends
+// the operation's requests from the start.
 //
 // Input: the first byte picks what the driver does ('0' to '5'; other bytes
 // wrap around); the rest, split at every line that holds only "--", is what
@@ -78,6 +79,13 @@ QList<QStringList> checkRequests(const QList<QList<QByteArray>> &connections)
             const QJsonDocument document = QJsonDocument::fromJson(requests.at(i), &error);
             FUZZ_CHECK(error.error == QJsonParseError::NoError && document.isObject(), text);
             const QJsonObject request = document.object();
+            // A request left unanswered gives its id to the next one, the
+            // Link of a new connection: ids never go back beyond that.
+            if (i == 0 && id > 0) {
+                const int first = request.value(QLatin1String("id")).toInt(-1);
+                FUZZ_CHECK(first >= id, text);
+                id = first - 1;
+            }
             const QString command = request.value(QLatin1String("command")).toString();
             FUZZ_CHECK(i > 0 || command == QLatin1String("Link"), text);
             FUZZ_CHECK(request.value(QLatin1String("id")).toInt(-1) == ++id, text);
