@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang in build-fuzz/ and runs each for a
-# bounded time, starting from a copy of its seed corpus (the repository is
-# never written). Fails on any crash, leak, timeout or memory blow-up; the
-# input that caused it is kept in build-fuzz/fuzz-findings/<target>/.
+# Builds the libFuzzer targets with clang in build-fuzz/ and runs them side
+# by side, each for a bounded time, starting from a copy of its seed corpus
+# (the repository is never written). Fails on any crash, leak, timeout or
+# memory blow-up; the input that caused it is kept in
+# build-fuzz/fuzz-findings/<target>/.
 #   scripts/fuzz.sh [seconds per target, default 60] [target...]
 # Targets: json goodstable scalebytes (all by default).
 set -euo pipefail
@@ -25,24 +26,32 @@ trap 'rm -rf "$work"' EXIT
 export VXDRIVER_ROOT="$work/root"
 findings="$dir/fuzz-findings"
 
-failed=()
-for name in "${targets[@]}"; do
-    corpus="$work/corpus-$name"
-    artifacts="$work/artifacts-$name"
-    log="$work/$name.log"
+# The targets run side by side: the scale target mostly waits on its
+# sockets, and two cores serve the other two.
+fuzz_one() {
+    local name=$1 corpus=$work/corpus-$1 artifacts=$work/artifacts-$1 start status=0
     mkdir -p "$corpus" "$artifacts"
     cp fuzz/corpus/"$name"/* "$corpus"/
-    options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
-             -artifact_prefix="$artifacts/")
+    local options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+                   -artifact_prefix="$artifacts/")
     [ -f "fuzz/dict/$name.dict" ] && options+=(-dict="fuzz/dict/$name.dict")
-
     start=$(date +%s)
-    status=0
-    "$dir/fuzz/fuzz_$name" "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
-    elapsed=$(( $(date +%s) - start ))
+    "$dir/fuzz/fuzz_$name" "${options[@]}" "$corpus" >"$work/$name.log" 2>&1 || status=$?
+    echo "$status $(( $(date +%s) - start ))" >"$work/$name.result"
+}
+for name in "${targets[@]}"; do
+    fuzz_one "$name" &
+done
+wait
+
+failed=()
+for name in "${targets[@]}"; do
+    artifacts="$work/artifacts-$name"
+    log="$work/$name.log"
+    read -r status elapsed <"$work/$name.result"
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     printf '%-12s %10s executions in %4d s, corpus %d inputs' \
-        "$name" "${runs:-?}" "$elapsed" "$(find "$corpus" -type f | wc -l)"
+        "$name" "${runs:-?}" "$elapsed" "$(find "$work/corpus-$name" -type f | wc -l)"
 
     if [ "$status" -ne 0 ] || [ -n "$(ls -A "$artifacts")" ]; then
         printf ', FAILED (exit %d)\n' "$status"
