@@ -99,6 +99,13 @@ QString copyPath(const QString &path, qint64 pid, unsigned number)
         + QStringLiteral(".tmp");
 }
 
+// A name of its own for each copy this process makes.
+QString nextCopyPath(const QString &path)
+{
+    static std::atomic<unsigned> copies{0};
+    return copyPath(path, QCoreApplication::applicationPid(), ++copies);
+}
+
 // A process that died in the middle of a write left its copy, and the lock
 // file QSettings made beside it. Taken under the file's lock, when no live
 // process writes: only the copies of processes that are gone go.
@@ -135,7 +142,24 @@ QString M1CDriverSettings::filePath()
 bool M1CDriverSettings::loadSettings()
 {
     const std::lock_guard<std::mutex> locker(m_mutex);
-    QSettings settings(filePath(), QSettings::IniFormat);
+    // Read from a copy of a name of its own: QSettings' process-wide cache
+    // takes a file for unchanged while its size and time stamp are, and a
+    // file replaced within one tick of the clock by one of the same size (a
+    // port of as many digits) would be answered from the cache.
+    const QString path = QFileInfo(filePath()).absoluteFilePath();
+    const QString copy = nextCopyPath(path);
+    QFile::remove(copy);
+    const bool copied = QFile::copy(path, copy);
+    const bool read = readSettings(copied ? copy : path);
+    if (copied)
+        QFile::remove(copy);
+    writeLog(QStringLiteral("Load settings from file %1").arg(path));
+    return read;
+}
+
+bool M1CDriverSettings::readSettings(const QString &path)
+{
+    QSettings settings(path, QSettings::IniFormat);
     openSettings(settings);
     m_scaleIP = settings.value(key("Main/ScaleIP")).toString();
     m_scalePort = settings.value(key("Main/ScalePort")).toInt();
@@ -146,7 +170,6 @@ bool M1CDriverSettings::loadSettings()
     m_equipmentType = settings.value(key("Main/EquipmentType")).toString();
     const QString flagKey = key(settings.contains(key(logFlagKey)) ? logFlagKey : legacyLogFlagKey);
     m_enLog = settings.value(flagKey).toBool();
-    writeLog(QStringLiteral("Load settings from file %1").arg(settings.fileName()));
     return settings.status() == QSettings::NoError;
 }
 
@@ -238,8 +261,7 @@ M1CDriverSettings::WriteResult M1CDriverSettings::writeOnce(const QString &path,
     if (!lock.tryLock(saveLockWait))
         return Failed;
     removeAbandonedCopies(path);
-    static std::atomic<unsigned> copies{0};
-    const QString copy = copyPath(path, QCoreApplication::applicationPid(), ++copies);
+    const QString copy = nextCopyPath(path);
     QFile::remove(copy);
     if (QFileInfo(path).isFile() && !QFile::copy(path, copy))
         return Failed;

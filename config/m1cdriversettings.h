@@ -51,6 +51,8 @@ public slots:
     bool enLog() const { return locked(m_enLog); }
 
 private:
+    // The fields from the file at path; m_mutex held.
+    bool readSettings(const QString &path);
     bool saveSetting(const QString &name);
     // The field of a setting as the file holds it; m_mutex held.
     QVariant storedValue(const QString &name) const;

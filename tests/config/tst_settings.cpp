@@ -60,6 +60,7 @@ private slots:
     void logFlagKeys_data();
     void logFlagKeys();
     void missingFileGivesDefaults();
+    void fileReplacedWithinOneTickIsReadAgain();
     void damagedValuesGiveZero();
     void unwritableFileFailsSave();
     void onlyTheSetKeyIsWritten();
@@ -357,6 +358,27 @@ void TestSettings::logFlagKeys()
     M1CDriverSettings settings;
     QVERIFY(settings.loadSettings());
     QCOMPARE(settings.enLog(), enLog);
+}
+
+// A file replaced by one of the same size whose time stamp is the same, as
+// within one tick of the file system's clock.
+void TestSettings::fileReplacedWithinOneTickIsReadAgain()
+{
+    writeFile("[Main]\nScalePort=27706\n");
+    M1CDriverSettings first;
+    QVERIFY(first.loadSettings());
+    QCOMPARE(first.scalePort(), 27706);
+
+    const QDateTime stamp = QFileInfo(M1CDriverSettings::filePath()).lastModified();
+    writeFile("[Main]\nScalePort=27708\n");
+    QFile file(M1CDriverSettings::filePath());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(stamp, QFileDevice::FileModificationTime));
+    file.close();
+
+    M1CDriverSettings second;
+    QVERIFY(second.loadSettings());
+    QCOMPARE(second.scalePort(), 27708);
 }
 
 void TestSettings::missingFileGivesDefaults()
