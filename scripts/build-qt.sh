@@ -32,7 +32,7 @@ options=(-release -static -opensource -confirm-license
     -no-feature-filesystemwatcher -no-feature-http -no-feature-ftp
     -no-feature-udpsocket -no-feature-localserver -no-feature-dnslookup
     -no-feature-ssl -no-feature-dtls -no-feature-networkdiskcache -no-feature-big_codecs
-    -nomake examples -nomake tests -no-pch)
+    -nomake examples -nomake tests)
 case "$target" in
     windows-i686|windows-x86_64)
         arch=${target#windows-}
