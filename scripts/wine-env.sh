@@ -13,16 +13,17 @@ WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 WINE32=/usr/lib/wine/wine
 
 # Whether 32-bit Windows programs can run here; if not, why, in
-# $LUMARO_WINE32_MISSING. qemu's user mode, where registered for 32-bit x86
-# programs, takes them before the kernel's own loader, and Wine hangs there.
+# $LUMARO_WINE32_MISSING. Only the kernel's own loader will do: Wine hangs
+# under qemu's user mode.
 lumaro_wine32_usable() {
     LUMARO_WINE32_MISSING=
+    local why
     if [ ! -x "$WINE32" ]; then
         LUMARO_WINE32_MISSING="32-bit Wine (wine32:i386) is not installed"
-    elif grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
-        LUMARO_WINE32_MISSING="32-bit x86 programs run here only through qemu's user mode, under which Wine hangs"
+    elif ! why=$("$(dirname "${BASH_SOURCE[0]}")/i386-native.sh"); then
+        LUMARO_WINE32_MISSING=$why
     elif ! "$WINE32" --version >/dev/null 2>&1; then
-        LUMARO_WINE32_MISSING="this machine's kernel does not run 32-bit x86 programs"
+        LUMARO_WINE32_MISSING="32-bit Wine does not start here"
     fi
     [ -z "$LUMARO_WINE32_MISSING" ]
 }
